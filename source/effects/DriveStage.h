@@ -1,0 +1,17 @@
+#pragma once
+
+// The drive stage: a pre-gain and one of three saturation characters. It keeps
+// no state; the caller applies the make-up gain and the 1 % threshold.
+class DriveStage
+{
+public:
+    enum Character
+    {
+        tube = 0,
+        fuzz = 1,
+        crunch = 2
+    };
+
+    // sample times the pre-gain (1 + 15 amount), shaped by the character `type`.
+    static float applyDrive (float sample, float amount, int type) noexcept;
+};
