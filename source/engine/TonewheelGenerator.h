@@ -3,22 +3,39 @@
 #include "DrawbarLevels.h"
 #include "TonewheelKey.h"
 
+#include <array>
+#include <cstdint>
+
 // The tone-wheel organ: 91 always-spinning wheels, 61 keys with nine drawbar
 // contacts each, percussion, key click and the vibrato/chorus scanner.
 // A plain value type: no heap, no locks, audio thread only.
+//
+// Numbering: wheel n (1 to 91, lowest pitch first) lives at index n - 1; key k
+// (0 to 60) is MIDI note k + 36; drawbars 0 to 8 are the footages
+// 16', 5 1/3', 8', 4', 2 2/3', 2', 1 3/5', 1 1/3', 1'.
 class TonewheelGenerator
 {
 public:
+    static constexpr int numWheels = 91;
+    static constexpr int numKeys = 61;
+    static constexpr int numDrawbars = TonewheelKey::numDrawbars;
+    static constexpr int scannerLength = 512; // slots of the scanner delay line
+    static constexpr int lowestNote = 36;
+    static constexpr int highestNote = lowestNote + numKeys - 1;
+
     TonewheelGenerator();
 
     // Builds the wheel tables for a sample rate (Hz) and resets the sound state.
+    // The key-timing random sequence runs on; it is never reseeded.
     void prepare (double sampleRate);
 
     void noteOn (int note, float velocity);
     void noteOff (int note);
     void allNotesOff();
 
-    // One output sample. Drawbars are read afresh on every call.
+    // One output sample. Drawbars are read afresh on every call. The paradise
+    // switch is accepted for the processor's sake and has no effect here: the
+    // single-trigger percussion cannot re-arm while a key is held anyway.
     float renderSample (const DrawbarLevels& drawbarLevels,
                         float chorusAmount,
                         int scannerMode,
@@ -34,4 +51,62 @@ public:
 
     // The scanner mode (0 to 5) for a chorus amount (0 to 1).
     static int scannerModeFor (float chorusAmount);
+
+    // --- The three stages of renderSample, callable on their own so each can be
+    // checked against its own expectation. renderSample is exactly
+    // processOutputStage (processScanner (renderKeys (...), ...)).
+
+    // Drift, wheels, percussion re-arm and the key loop: the sum of all sounding
+    // keys after the 0.08 mix gain.
+    float renderKeys (const DrawbarLevels& drawbarLevels,
+                      bool percussionOn,
+                      bool percThird,
+                      bool percFast,
+                      float keyClick,
+                      bool percSoft);
+
+    // The vibrato/chorus scanner; passes the input through untouched, and stands
+    // still, while the chorus amount is 0.01 or less.
+    float processScanner (float input, float chorusAmount, int scannerMode);
+
+    // Asymmetric soft clip, two-pole low-pass near 3.5 kHz, one-pole high-pass near 80 Hz.
+    float processOutputStage (float input);
+
+    // --- Read-only views for tests and displays.
+    const std::array<TonewheelKey, numKeys>& getKeys() const noexcept { return keys; }
+    const std::array<double, numWheels>& getWheelFrequencies() const noexcept { return wheelFrequency; }
+    const std::array<float, numWheels>& getWheelOutputs() const noexcept { return wheelOutput; }
+    float getPercussionArmed() const noexcept { return percussionArmed; }
+    int getScannerWriteIndex() const noexcept { return scannerWriteIndex; }
+    double getScannerLfoPhase() const noexcept { return scannerLfoPhase; }
+    double getSampleRate() const noexcept { return sampleRate; }
+
+    // Index (wheel number - 1) of the wheel that key k (0 to 60) sounds on drawbar j.
+    static int wheelIndexFor (int key, int drawbar) noexcept;
+
+    // Index of the wheel that key k's percussion reads: the second harmonic
+    // (12 semitones above the 8' wheel) or the third (19 semitones above).
+    static int percussionWheelIndexFor (int key, bool thirdHarmonic) noexcept;
+
+private:
+    float nextRandom() noexcept;
+
+    double sampleRate = 44100.0;                    // Hz
+    double sampleInterval = 1.0 / 44100.0;          // seconds per sample
+    std::array<double, numWheels> wheelFrequency {}; // Hz; all zero until prepare, so silent
+    std::array<double, numWheels> wheelPhase {};     // cycles, [0, 1)
+    std::array<float, numWheels> wheelRaw {};        // this sample, crosstalk included, before the pickup filter
+    std::array<float, numWheels> wheelOutput {};     // this sample, after the pickup filter: what keys read
+    std::array<float, numWheels> wheelFilterState {}; // pickup low-pass state of wheels 49 to 91
+    std::array<float, scannerLength> scannerLine {}; // circular delay line, samples of the key mix
+    int scannerWriteIndex = 0;                      // next slot to write, 0 to 511
+    double scannerLfoPhase = 0.0;                   // cycles of the 7 Hz triangle, [0, 1)
+    double driftTime = 0.0;                         // seconds, wraps from above 100 back by 100
+    float outputFollower = 0.0f;                    // output stage: level follower
+    float outputLowPass1 = 0.0f;                    // output stage: first low-pass section
+    float outputLowPass2 = 0.0f;                    // output stage: second low-pass section
+    float outputHighPassState = 0.0f;               // output stage: low-passed copy removed by the high-pass
+    std::array<TonewheelKey, numKeys> keys {};
+    float percussionArmed = 1.0f;                   // 0 to 1; percussion may trigger above 0.5
+    std::uint32_t randomState = 48271;              // minimal-standard generator for contact timing
 };
