@@ -8,16 +8,39 @@
 
 // The 16 voices of the oscillator organs. Voices are started and released for
 // every note whatever the organ type, and rendered only for types 1 to 3.
+// A plain value type: no heap, no locks, audio thread only.
+//
+// Bad input has a defined outcome: notes outside 0 to 127 are ignored, and a
+// sample rate no host can mean (NaN, infinite, below 1 Hz or above 10 MHz,
+// so also 0 and negative rates) plays as 44100 Hz.
 class OrganVoicePool
 {
 public:
     static constexpr int numVoices = 16;
 
+    // Organ types this pool renders.
+    enum OrganType
+    {
+        farfisa = 1,
+        vox = 2,
+        church = 3
+    };
+
+    // Takes a free voice, or steals the quietest, and restarts it at level 0.
+    // Draws one nextFloat (vibrato start) and, with percussion on, one nextBool
+    // (second or third harmonic) from `random`.
     void startVoice (int note, float velocity, bool percussionOn, double sampleRate, RandomSource& random);
+
+    // Releases every held voice of `note` and starts its release click.
     void releaseVoices (int note, double sampleRate);
+
+    // Silences every voice at once, without release.
     void clearVoices();
 
-    // One sample: the sum of the active voices for organ type 1, 2 or 3.
+    // One sample: the sum of the active voices for organ type 1, 2 or 3
+    // (any other type renders nothing and leaves the voices untouched).
+    // attackStep and releaseStep are envelope steps per sample, linear gain;
+    // steps that are not finite and positive are derived from the sample rate.
     float renderVoices (int organType,
                         const DrawbarLevels& drawbarLevels,
                         float chorusDepth,
@@ -29,6 +52,22 @@ public:
 
     const std::array<OrganVoice, numVoices>& getVoices() const noexcept { return voices; }
 
+    // The rate actually used for a rate the caller passes, Hz.
+    static double usableSampleRate (double sampleRate) noexcept;
+
+    // 2^((note - 69) / 12) * 440 in single precision, Hz.
+    static float noteFrequency (int note) noexcept;
+
 private:
+    // One sample of each waveform for a voice; pitchFactor scales every
+    // oscillator frequency (vibrato). sampleRate must be a usable rate.
+    static float renderFarfisaVoice (OrganVoice& voice, float pitchFactor, double sampleRate) noexcept;
+    static float renderVoxVoice (OrganVoice& voice, float pitchFactor, double sampleRate) noexcept;
+    static float renderChurchVoice (OrganVoice& voice,
+                                    const DrawbarLevels& drawbarLevels,
+                                    float pitchFactor,
+                                    double sampleRate,
+                                    RandomSource& random);
+
     std::array<OrganVoice, numVoices> voices {};
 };
