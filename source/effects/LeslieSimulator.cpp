@@ -1,11 +1,205 @@
 #include "LeslieSimulator.h"
 
-void LeslieSimulator::reset() {}
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
 
-void LeslieSimulator::advanceRotors (float, float, double) {}
-
-void LeslieSimulator::processSample (float input, float, double, float& left, float& right)
+namespace
 {
-    left = input;
-    right = input;
+constexpr float twoPi = 6.2831855f; // radians
+constexpr float pi = 3.1415927f;    // radians
+
+// Below this magnitude a rotor braking toward 0 is snapped to rest, Hz.
+constexpr float restSpeed = 0.01f;
+
+// Guards against values no host sends but a caller could: they keep every
+// state finite without touching any value the organ actually produces.
+constexpr double fallbackSampleRate = 44100.0; // Hz
+constexpr float maxRotorSpeed = 1000.0f;        // revolutions per second
+constexpr float maxInput = 1.0e30f;             // signal units; keeps L and R below FLT_MAX
+constexpr float maxDelaySamples = static_cast<float> (LeslieSimulator::lineLength - 1); // samples
+
+// A zero, negative, non-finite or float-overflowing rate is treated as 44.1 kHz.
+double usableSampleRate (double sampleRate) noexcept
+{
+    return (sampleRate > 0.0 && sampleRate <= static_cast<double> (FLT_MAX)) ? sampleRate
+                                                                             : fallbackSampleRate;
+}
+
+float usableTarget (float targetSpeed) noexcept
+{
+    if (! std::isfinite (targetSpeed))
+        return 0.0f;
+
+    return std::clamp (targetSpeed, -maxRotorSpeed, maxRotorSpeed);
+}
+
+// One sample of the exponential approach of a rotor speed to its target; rate is
+// 1 / (3 time constant in seconds) and invRate the sample period in seconds.
+float approach (float speed, float target, float rate, float invRate) noexcept
+{
+    // Only at rates of a few hertz would the step overshoot; limit it like every
+    // other one-pole coefficient.
+    if (rate * invRate * 3.0f > 0.99f)
+        return (target - speed) * 0.99f + speed;
+
+    return (target - speed) * rate * invRate * 3.0f + speed;
+}
+
+float advanceAngle (float angle, float speed, float sampleRateF) noexcept
+{
+    angle += speed * twoPi / sampleRateF;
+
+    if (angle > twoPi)
+        angle -= twoPi;
+
+    // One subtraction suffices for any real sample rate; a reversed or absurdly
+    // fast rotor is folded back so the angle never drifts out of range.
+    if (! (angle >= 0.0f && angle <= twoPi))
+    {
+        angle = std::fmod (angle, twoPi);
+
+        if (angle < 0.0f)
+            angle += twoPi;
+    }
+
+    return angle;
+}
+
+// Saturation, a small body resonance and a 3.5 kHz tone filter, one side.
+float cabinetColour (float x, float& body, float& tone, float w3500) noexcept
+{
+    // Asymmetric: the negative half reaches 1.1 instead of 1.
+    float u = x > 0.0f ? std::tanh (x) : 1.1f * std::tanh (0.85f * x);
+    body = 0.15f * body + 0.03f * u;
+    u = u + body;
+    tone += (u - tone) * w3500;
+    return 0.3f * u + 0.7f * tone;
+}
+} // namespace
+
+void LeslieSimulator::reset()
+{
+    crossoverLow1 = 0.0f;
+    crossoverLow2 = 0.0f;
+    hornLineLeft.fill (0.0f);
+    hornLineRight.fill (0.0f);
+    drumLineLeft.fill (0.0f);
+    drumLineRight.fill (0.0f);
+    writeIndex = 0;
+    bodyLeft = 0.0f;
+    bodyRight = 0.0f;
+    toneLeft = 0.0f;
+    toneRight = 0.0f;
+    hornFilterLeft = 0.0f;
+    hornFilterRight = 0.0f;
+}
+
+void LeslieSimulator::advanceRotors (float hornTargetSpeed, float drumTargetSpeed, double sampleRate)
+{
+    const double rate = usableSampleRate (sampleRate);
+    const float invRate = static_cast<float> (1.0 / rate); // seconds per sample
+    const float hornTarget = usableTarget (hornTargetSpeed);
+    const float drumTarget = usableTarget (drumTargetSpeed);
+
+    // Time constants: horn 0.5 s up, 0.833 s down; drum 2 s up, 2.667 s down.
+    const float hornRate = hornTarget > hornSpeed ? 0.6666667f : 0.4f;
+    const float drumRate = drumTarget > drumSpeed ? 0.16666667f : 0.125f;
+
+    hornSpeed = approach (hornSpeed, hornTarget, hornRate, invRate);
+    drumSpeed = approach (drumSpeed, drumTarget, drumRate, invRate);
+
+    // An exponential never reaches 0 by itself; snapping lets a braked cabinet
+    // fall into its bypass.
+    if (hornTarget == 0.0f && std::abs (hornSpeed) < restSpeed)
+        hornSpeed = 0.0f;
+
+    if (drumTarget == 0.0f && std::abs (drumSpeed) < restSpeed)
+        drumSpeed = 0.0f;
+
+    const float sampleRateF = static_cast<float> (rate);
+    hornAngle = advanceAngle (hornAngle, hornSpeed, sampleRateF);
+    drumAngle = advanceAngle (drumAngle, drumSpeed, sampleRateF);
+}
+
+float LeslieSimulator::readTap (const Line& line, float delayMs, float sampleRateF) const noexcept
+{
+    // The clamp only acts above 5.12 MHz, where the line is too short for 0.8 ms.
+    const float delaySamples = std::min (delayMs * sampleRateF / 1000.0f, maxDelaySamples);
+    float pos = static_cast<float> (writeIndex) - delaySamples;
+
+    if (pos < 0.0f)
+        pos += static_cast<float> (lineLength);
+
+    // pos can round up to exactly lineLength, hence the wrap of i0 as well.
+    const int i0 = static_cast<int> (pos) % lineLength;
+    const int i1 = (i0 + 1) % lineLength;
+    const float f = pos - std::floor (pos);
+    return (1.0f - f) * line[static_cast<size_t> (i0)] + f * line[static_cast<size_t> (i1)];
+}
+
+void LeslieSimulator::processSample (float input, float speedNorm, double sampleRate, float& left, float& right)
+{
+    // A NaN or infinity would stay in the lines and filters for good.
+    const float x = std::isfinite (input) ? input : 0.0f;
+
+    if (! (hornSpeed > restSpeed) && ! (drumSpeed > restSpeed))
+    {
+        // Rotors at rest: a dry mono pass, the lines and filters left as they are.
+        left = x;
+        right = x;
+        writeIndex = (writeIndex + 1) % lineLength;
+        return;
+    }
+
+    const float sr = static_cast<float> (usableSampleRate (sampleRate)); // Hz
+    const float s = std::isfinite (speedNorm) ? std::clamp (speedNorm, 0.0f, 1.0f) : 0.0f;
+    const float dry = std::clamp (x, -maxInput, maxInput);
+
+    // Band split: two one-pole low-passes at 800 Hz; the rest is the horn's band.
+    const float w800 = std::min (0.99f, 800.0f / sr * twoPi);
+    crossoverLow1 += (dry - crossoverLow1) * w800;
+    crossoverLow2 += (crossoverLow1 - crossoverLow2) * w800;
+    const float lowBand = crossoverLow2;
+    const float highBand = dry - crossoverLow2;
+
+    const auto wi = static_cast<size_t> (writeIndex);
+    hornLineLeft[wi] = highBand;
+    hornLineRight[wi] = highBand;
+    drumLineLeft[wi] = lowBand;
+    drumLineRight[wi] = lowBand;
+
+    // Horn, main tap: 0 to 0.7 ms of delay, the two sides half a turn apart.
+    const float cosHorn = std::cos (hornAngle);
+    const float cosHornOpposite = std::cos (hornAngle + pi);
+    const float aL = 0.45f * cosHorn + 0.55f;
+    const float aR = 0.45f * cosHornOpposite + 0.55f;
+    const float d1 = 0.35f * std::sin (hornAngle) + 0.35f; // ms
+    const float tL = readTap (hornLineLeft, d1, sr);
+    const float tR = readTap (hornLineRight, d1, sr);
+
+    const float w4k = std::min (0.99f, 4000.0f / sr * 6.2832f);
+    hornFilterLeft += (tL * aL - hornFilterLeft) * w4k;
+    hornFilterRight += (tR * aR - hornFilterRight) * w4k;
+    float hL = hornFilterLeft * (0.3f * std::max (cosHorn, 0.0f) + 0.7f);
+    float hR = hornFilterRight * (0.3f * std::max (cosHornOpposite, 0.0f) + 0.7f);
+
+    // Horn, second tap: 0.2 to 0.8 ms, a third of a turn later, unmodulated in level.
+    const float d2 = 0.3f * std::sin (hornAngle + 2.094f) + 0.5f; // ms
+    hL += 0.2f * readTap (hornLineLeft, d2, sr);
+    hR += 0.2f * readTap (hornLineRight, d2, sr);
+
+    // Drum: 0.05 to 0.35 ms; g follows the speed control's position, not the rotor.
+    const float bL = 0.3f * std::cos (drumAngle) + 0.7f;
+    const float bR = 0.3f * std::cos (drumAngle + pi) + 0.7f;
+    const float d3 = 0.15f * std::sin (drumAngle) + 0.2f; // ms
+    const float g = 0.8f * s + 1.2f;
+    const float sumL = (readTap (drumLineLeft, d3, sr) * bL + hL) * g;
+    const float sumR = (readTap (drumLineRight, d3, sr) * bR + hR) * g;
+
+    const float w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
+    left = cabinetColour (sumL, bodyLeft, toneLeft, w3500);
+    right = cabinetColour (sumR, bodyRight, toneRight, w3500);
+
+    writeIndex = (writeIndex + 1) % lineLength;
 }

@@ -1,10 +1,19 @@
 #pragma once
 
+#include <array>
+
 // The rotary speaker: a horn and a drum rotor that turn the mono organ signal
 // into moving stereo. A plain value type: no heap, no locks, audio thread only.
+//
+// The signal is split at 800 Hz; the high band goes to the horn lines and the
+// low band to the drum lines. Each rotor reads its band back at a delay that
+// swings with its angle (pitch wobble) and scales it with the angle's cosine
+// (level and stereo movement); the sum then passes a small cabinet colour.
 class LeslieSimulator
 {
 public:
+    static constexpr int lineLength = 4096; // samples per delay line; holds 0.8 ms up to 5.12 MHz
+
     // Clears the delay lines, the write index and every filter state; the rotor
     // angles and speeds are kept so the rotors keep turning across a restart.
     void reset();
@@ -21,9 +30,34 @@ public:
     float getHornAngle() const noexcept { return hornAngle; }
     float getDrumAngle() const noexcept { return drumAngle; }
 
+    // Slot of the delay lines that the next processSample writes, 0 to lineLength - 1.
+    int getWriteIndex() const noexcept { return writeIndex; }
+
 private:
+    using Line = std::array<float, lineLength>;
+
+    float readTap (const Line& line, float delayMs, float sampleRateF) const noexcept;
+
     float hornAngle = 0.0f; // radians, 0 to 2 pi
     float drumAngle = 0.0f; // radians, 0 to 2 pi
     float hornSpeed = 0.0f; // revolutions per second
     float drumSpeed = 0.0f; // revolutions per second
+
+    float crossoverLow1 = 0.0f; // first 800 Hz one-pole low-pass state, signal units
+    float crossoverLow2 = 0.0f; // second 800 Hz one-pole low-pass state (the low band), signal units
+
+    // The left and right line of a rotor are always written together, so they
+    // hold the same samples; the sides differ only in their modulation phase.
+    Line hornLineLeft {};  // high band, one slot per sample
+    Line hornLineRight {}; // high band, one slot per sample
+    Line drumLineLeft {};  // low band, one slot per sample
+    Line drumLineRight {}; // low band, one slot per sample
+    int writeIndex = 0;    // slot written this sample, shared by all four lines, 0 to 4095
+
+    float bodyLeft = 0.0f;  // cabinet body resonance state, signal units
+    float bodyRight = 0.0f; // cabinet body resonance state, signal units
+    float toneLeft = 0.0f;  // 3.5 kHz one-pole tone filter state, signal units
+    float toneRight = 0.0f; // 3.5 kHz one-pole tone filter state, signal units
+    float hornFilterLeft = 0.0f;  // 4 kHz one-pole smoothing of the horn tap, signal units
+    float hornFilterRight = 0.0f; // 4 kHz one-pole smoothing of the horn tap, signal units
 };
