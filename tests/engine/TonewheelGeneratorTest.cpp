@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <vector>
@@ -85,9 +86,9 @@ double partialAmplitude (const std::vector<float>& signal, double hz, double sam
     return 2.0 * std::abs (sum) / windowSum;
 }
 
-struct PreparedGenerator : ::testing::Test
+struct PreparedTonewheel : ::testing::Test
 {
-    PreparedGenerator() { g.prepare (48000.0); }
+    PreparedTonewheel() { g.prepare (48000.0); }
     TonewheelGenerator g;
 };
 } // namespace
@@ -182,7 +183,7 @@ TEST (TonewheelWheels, WheelSignalsHaveTheirShapeCrosstalkAndPickupFilter)
 // ---------------------------------------------------------------------------
 // Keys: range, contact timing, envelope
 
-TEST_F (PreparedGenerator, NotesOutsideTheKeyboardChangeNothing)
+TEST_F (PreparedTonewheel, NotesOutsideTheKeyboardChangeNothing)
 {
     TonewheelGenerator untouched = g;
 
@@ -206,7 +207,7 @@ TEST_F (PreparedGenerator, NotesOutsideTheKeyboardChangeNothing)
         ASSERT_EQ (renderSample (g, s), renderSample (untouched, s));
 }
 
-TEST_F (PreparedGenerator, ContactTimingIsRandomWithinTwoAndAHalfMsAndRepeatable)
+TEST_F (PreparedTonewheel, ContactTimingIsRandomWithinTwoAndAHalfMsAndRepeatable)
 {
     TonewheelGenerator twin;
     twin.prepare (48000.0);
@@ -255,7 +256,7 @@ TEST (TonewheelKeys, EveryNoteOnUsesTheSameNumberOfDrawsAndPrepareDoesNotReseed)
     EXPECT_FALSE (std::equal (std::begin (before), std::end (before), std::begin (keyOf (a, 60).contactDelay)));
 }
 
-TEST_F (PreparedGenerator, OneFullDrawbarSoundsExactlyItsWheelUnderTheEnvelope)
+TEST_F (PreparedTonewheel, OneFullDrawbarSoundsExactlyItsWheelUnderTheEnvelope)
 {
     const auto s = withDrawbars ({ bar8 });
     g.noteOn (69, 0.75f);
@@ -288,7 +289,7 @@ TEST_F (PreparedGenerator, OneFullDrawbarSoundsExactlyItsWheelUnderTheEnvelope)
     EXPECT_EQ (renderKeys (g, s), 0.0f);
 }
 
-TEST_F (PreparedGenerator, SharedWheelsAreScaledByTheInverseSquareRootOfTheirUse)
+TEST_F (PreparedTonewheel, SharedWheelsAreScaledByTheInverseSquareRootOfTheirUse)
 {
     // Note 36: the 16' and the 8' drawbar both sound wheel 13.
     g.noteOn (36, 1.0f);
@@ -309,7 +310,7 @@ TEST_F (PreparedGenerator, SharedWheelsAreScaledByTheInverseSquareRootOfTheirUse
     EXPECT_NEAR (mix, expected * 0.08f, 1.0e-6f);
 }
 
-TEST_F (PreparedGenerator, APushedInDrawbarKeepsItsContactWaiting)
+TEST_F (PreparedTonewheel, APushedInDrawbarKeepsItsContactWaiting)
 {
     g.noteOn (60, 1.0f);
     Settings s = withDrawbars ({ bar16 });
@@ -329,7 +330,7 @@ TEST_F (PreparedGenerator, APushedInDrawbarKeepsItsContactWaiting)
     EXPECT_EQ (samples, delay + 1);
 }
 
-TEST_F (PreparedGenerator, AllNotesOffSilencesEveryKeyAtOnce)
+TEST_F (PreparedTonewheel, AllNotesOffSilencesEveryKeyAtOnce)
 {
     const auto s = withDrawbars ({ bar8, bar4 });
     for (int note : { 48, 55, 60 })
@@ -346,7 +347,7 @@ TEST_F (PreparedGenerator, AllNotesOffSilencesEveryKeyAtOnce)
 // ---------------------------------------------------------------------------
 // Percussion
 
-TEST_F (PreparedGenerator, OnlyTheFirstNoteOfAChordOrALegatoPhraseTakesPercussion)
+TEST_F (PreparedTonewheel, OnlyTheFirstNoteOfAChordOrALegatoPhraseTakesPercussion)
 {
     g.noteOn (60, 1.0f);
     g.noteOn (64, 1.0f);
@@ -455,7 +456,7 @@ TEST (TonewheelPercussion, DecaysAtTheNormalOrFastRate)
     }
 }
 
-TEST_F (PreparedGenerator, SwitchingPercussionOffFreezesItsLevelUntilSwitchedOnAgain)
+TEST_F (PreparedTonewheel, SwitchingPercussionOffFreezesItsLevelUntilSwitchedOnAgain)
 {
     Settings s;
     s.percussion = true;
@@ -477,7 +478,7 @@ TEST_F (PreparedGenerator, SwitchingPercussionOffFreezesItsLevelUntilSwitchedOnA
 // ---------------------------------------------------------------------------
 // Key click: contact bounce and release click
 
-TEST_F (PreparedGenerator, ContactBounceIsADecayingBurstOfTheContactsWheel)
+TEST_F (PreparedTonewheel, ContactBounceIsADecayingBurstOfTheContactsWheel)
 {
     Settings s = withDrawbars ({ bar8 });
     s.keyClick = 1.0f;
@@ -509,7 +510,7 @@ TEST_F (PreparedGenerator, ContactBounceIsADecayingBurstOfTheContactsWheel)
     EXPECT_LE (burstSamples, 690);
 }
 
-TEST_F (PreparedGenerator, KeyClickAtZeroLeavesBounceAndClickWaiting)
+TEST_F (PreparedTonewheel, KeyClickAtZeroLeavesBounceAndClickWaiting)
 {
     Settings s = withDrawbars ({ 0, 1, 2, 3, 4, 5, 6, 7, 8 });
     g.noteOn (60, 1.0f);
@@ -624,7 +625,7 @@ TEST (TonewheelScanner, DelaySweepsUpToOneMsTimesDepthTimesAmount)
     }
 }
 
-TEST_F (PreparedGenerator, ScannerIsBypassedAndStandsStillAtOnePercentOrLess)
+TEST_F (PreparedTonewheel, ScannerIsBypassedAndStandsStillAtOnePercentOrLess)
 {
     for (int n = 0; n < 100; ++n)
         g.processScanner (0.1f * (float) n, 0.5f, 4);
