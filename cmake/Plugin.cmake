@@ -1,0 +1,91 @@
+# The plug-in (VST3, LV2, Standalone) and the JUCE-based tools, on Debian's JUCE.
+find_package(JUCE 7.0.5 CONFIG REQUIRED)
+
+# Debian's JUCE uses the system zlib, libpng and libjpeg instead of bundled copies,
+# and ships without FLAC and Ogg support; a browser and curl are not needed here.
+set(BRASSGATE_JUCE_DEFINITIONS
+    JUCE_USE_FLAC=0
+    JUCE_USE_OGGVORBIS=0
+    JUCE_WEB_BROWSER=0
+    JUCE_USE_CURL=0
+    JUCE_DISPLAY_SPLASH_SCREEN=0
+    JUCE_REPORT_APP_USAGE=0)
+set(BRASSGATE_JUCE_SYSTEM_LIBS z png jpeg)
+
+juce_add_plugin(BrassgateOrgan
+    PRODUCT_NAME "Brassgate Organ"
+    COMPANY_NAME "Orrinmoor"
+    COMPANY_WEBSITE "https://orrinmoor.example"
+    VERSION 5.0.0
+    PLUGIN_MANUFACTURER_CODE Qmrk
+    PLUGIN_CODE Zbtl
+    IS_SYNTH TRUE
+    NEEDS_MIDI_INPUT TRUE
+    NEEDS_MIDI_OUTPUT FALSE
+    IS_MIDI_EFFECT FALSE
+    EDITOR_WANTS_KEYBOARD_FOCUS FALSE
+    VST3_CATEGORIES Instrument Synth
+    # A stable URI: hosts store it in their sessions.
+    LV2URI "https://orrinmoor.example/plugins/brassgate-organ"
+    FORMATS VST3 LV2 Standalone)
+
+target_sources(BrassgateOrgan PRIVATE
+    source/processor/OrganProcessor.cpp
+    source/processor/BlockSettings.cpp
+    source/processor/ParameterTable.cpp
+    source/editor/OrganEditor.cpp)
+
+target_include_directories(BrassgateOrgan PUBLIC source/processor source/editor source/ui)
+
+target_compile_definitions(BrassgateOrgan PUBLIC
+    ${BRASSGATE_JUCE_DEFINITIONS}
+    # JUCE's default, spelled out because the drawbar, speed and brake controllers
+    # reach the processor through it: VST3 hosts send controllers as parameter
+    # changes and the wrapper turns them back into MIDI controller messages.
+    JUCE_VST3_EMULATE_MIDI_CC_WITH_PARAMETERS=1
+    # There is no VST2 version to replace (and Debian ships no VST2 headers).
+    JUCE_VST3_CAN_REPLACE_VST2=0)
+
+target_link_libraries(BrassgateOrgan
+    PRIVATE
+        juce::juce_audio_utils
+        juce::juce_dsp
+    PUBLIC
+        brassgate_dsp
+        ${BRASSGATE_JUCE_SYSTEM_LIBS}
+        juce::juce_recommended_config_flags
+        juce::juce_recommended_warning_flags)
+
+# JUCE as a static library for the programs that host plug-ins (the render tool,
+# the host tests, the benchmark runner), compiled once and shared by all of them.
+add_library(brassgate_juce_host STATIC)
+target_link_libraries(brassgate_juce_host
+    PRIVATE
+        juce::juce_audio_processors
+        juce::juce_audio_formats
+        juce::juce_audio_utils
+    PUBLIC
+        ${BRASSGATE_JUCE_SYSTEM_LIBS}
+        juce::juce_recommended_config_flags)
+target_compile_definitions(brassgate_juce_host
+    PUBLIC
+        ${BRASSGATE_JUCE_DEFINITIONS}
+        JUCE_PLUGINHOST_VST3=1
+        JUCE_PLUGINHOST_LV2=1
+        JUCE_STANDALONE_APPLICATION=1
+        JUCE_MODAL_LOOPS_PERMITTED=1
+    INTERFACE
+        $<TARGET_PROPERTY:brassgate_juce_host,COMPILE_DEFINITIONS>)
+target_include_directories(brassgate_juce_host INTERFACE
+    $<TARGET_PROPERTY:brassgate_juce_host,INCLUDE_DIRECTORIES>)
+set_target_properties(brassgate_juce_host PROPERTIES
+    VISIBILITY_INLINES_HIDDEN TRUE
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden)
+
+add_executable(render tools/render/RenderMain.cpp tools/render/MidiRenderer.cpp)
+target_include_directories(render PRIVATE tools/render)
+target_link_libraries(render PRIVATE brassgate_juce_host)
+target_compile_definitions(render PRIVATE
+    BRASSGATE_DEFAULT_VST3="$<TARGET_FILE_DIR:BrassgateOrgan_VST3>/../../../Brassgate Organ.vst3")
+add_dependencies(render BrassgateOrgan_VST3)

@@ -1,0 +1,321 @@
+#include "OrganProcessor.h"
+
+#include "DriveStage.h"
+#include "OrganEditor.h"
+#include "OutputStage.h"
+#include "ReverbSettings.h"
+
+#include <cmath>
+
+namespace
+{
+// Drawbar controllers, indexed by drawbar: 41 to 49 move a drawbar directly,
+// 21 to 29 inverted (a fader at the top pushes the drawbar in).
+constexpr int directDrawbarControllers[numDrawbars] = { 41, 42, 43, 44, 45, 46, 47, 48, 49 };
+constexpr int invertedDrawbarControllers[numDrawbars] = { 21, 22, 23, 24, 25, 26, 27, 28, 29 };
+
+constexpr double defaultSampleRate = 44100.0; // Hz
+
+// A controller value 0 to 127 as a drawbar position 0 to 8, halves rounded away from zero.
+float drawbarPosition (int value)
+{
+    return std::round (static_cast<float> (value) / 127.0f * 8.0f);
+}
+} // namespace
+
+OrganProcessor::OrganProcessor()
+    : AudioProcessor (BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
+      parameters (*this, nullptr, juce::Identifier ("Parameters"), createParameterLayout())
+{
+    for (int i = 0; i < numParameters; ++i)
+    {
+        const juce::String id (parameterTable[(size_t) i].id);
+        rawValues[(size_t) i] = parameters.getRawParameterValue (id);
+        parameterObjects[(size_t) i] = parameters.getParameter (id);
+        jassert (rawValues[(size_t) i] != nullptr && parameterObjects[(size_t) i] != nullptr);
+    }
+
+    voicePool.clearVoices();
+    leslie.reset();
+}
+
+OrganProcessor::~OrganProcessor() = default;
+
+juce::AudioProcessorValueTreeState::ParameterLayout OrganProcessor::createParameterLayout()
+{
+    std::vector<std::unique_ptr<juce::RangedAudioParameter>> list;
+
+    for (const auto& spec : parameterTable)
+    {
+        const juce::ParameterID id (spec.id, 1);
+
+        switch (spec.kind)
+        {
+            case ParameterKind::choice:
+            {
+                juce::StringArray texts;
+                for (int c = 0; c < spec.numChoices; ++c)
+                    texts.add (spec.choices[c]);
+                list.push_back (std::make_unique<juce::AudioParameterChoice> (id, spec.name, texts, (int) spec.defaultValue));
+                break;
+            }
+
+            case ParameterKind::floating:
+                list.push_back (std::make_unique<juce::AudioParameterFloat> (
+                    id, spec.name, juce::NormalisableRange<float> (spec.minimum, spec.maximum, spec.step), spec.defaultValue));
+                break;
+
+            case ParameterKind::toggle:
+                list.push_back (std::make_unique<juce::AudioParameterBool> (id, spec.name, spec.defaultValue > 0.5f));
+                break;
+        }
+    }
+
+    return { list.begin(), list.end() };
+}
+
+const juce::String OrganProcessor::getName() const { return "Brassgate Organ"; }
+
+void OrganProcessor::prepareToPlay (double newSampleRate, int)
+{
+    // A rate of zero, a negative or a non-finite rate would turn every step size
+    // into infinity or NaN; such a host gets the default rate instead.
+    sampleRate = (std::isfinite (newSampleRate) && newSampleRate > 0.0) ? newSampleRate : defaultSampleRate;
+
+    voicePool.clearVoices();
+    leslie.reset();
+    tonewheels.prepare (sampleRate);
+
+    // The reverb only needs the rate; its filters are re-sized and cleared here,
+    // never on the audio path.
+    reverb.prepare ({ sampleRate, (juce::uint32) juce::jmax (1, getBlockSize()), 2 });
+}
+
+void OrganProcessor::releaseResources() {}
+
+void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    juce::ScopedNoDenormals noDenormals;
+    buffer.clear();
+
+    // A host may write anything into a parameter; the engines only ever see
+    // finite values inside the declared ranges.
+    RawParameterValues raw;
+    for (size_t i = 0; i < raw.size(); ++i)
+    {
+        const auto& spec = parameterTable[i];
+        const float value = rawValues[i]->load (std::memory_order_relaxed);
+        raw[i] = std::isfinite (value) ? juce::jlimit (spec.minimum, spec.maximum, value) : spec.defaultValue;
+    }
+
+    const auto settings = BlockSettings::fromRawValues (raw, editorAttention.load(), sampleRate);
+    const int numSamples = buffer.getNumSamples();
+
+    if (auto* keyboard = keyboardState.load())
+        keyboard->processNextMidiBuffer (midi, 0, numSamples, true);
+
+    for (const auto metadata : midi)
+        handleMidiEvent (metadata.getMessage(), settings);
+
+    const int numChannels = buffer.getNumChannels();
+    float* left = numChannels > 0 ? buffer.getWritePointer (0) : nullptr;
+    float* right = numChannels > 1 ? buffer.getWritePointer (1) : nullptr;
+    const int scannerMode = TonewheelGenerator::scannerModeFor (settings.chorusDepth);
+
+    for (int n = 0; n < numSamples; ++n)
+    {
+        leslie.advanceRotors (settings.hornTargetSpeed, settings.drumTargetSpeed, sampleRate);
+
+        float x = settings.organType == 0
+                      ? tonewheels.renderSample (settings.drawbarLevels, settings.chorusDepth, scannerMode,
+                                                 settings.percussionOn, settings.percThird, settings.percFastOn,
+                                                 settings.keyClickLevel, settings.percSoftOn, settings.paradiseModOn)
+                      : voicePool.renderVoices (settings.organType, settings.drawbarLevels, settings.chorusDepth, modWheel,
+                                                settings.voiceAttackStep, settings.voiceReleaseStep, sampleRate, randomSource);
+
+        if (settings.driveAmount > 0.01f)
+            x = DriveStage::applyDrive (x, settings.driveAmount, settings.driveType) * settings.driveMakeup;
+
+        const float y = OutputStage::process (x, settings.volumeLevel, expression);
+
+        float l = y, r = y;
+        leslie.processSample (y, settings.leslieSpeedNorm, sampleRate, l, r);
+
+        focusGain = focusGain + (settings.focusGainTarget - focusGain) * 0.001f;
+        l *= focusGain;
+        r *= focusGain;
+
+        if (right != nullptr)
+        {
+            left[n] += l;
+            right[n] += r;
+        }
+        else if (left != nullptr)
+        {
+            left[n] += (l + r) * 0.5f;
+        }
+    }
+
+    const auto reverbSettings = ReverbSettings::forAmount (settings.reverbAmount);
+    reverbParams.roomSize = reverbSettings.roomSize;
+    reverbParams.damping = reverbSettings.damping;
+    reverbParams.wetLevel = reverbSettings.wetLevel;
+    reverbParams.dryLevel = reverbSettings.dryLevel;
+    reverbParams.width = reverbSettings.width;
+    reverb.setParameters (reverbParams);
+
+    // The room reverb handles one channel as mono and two as stereo; any other
+    // channel count keeps the dry sound in its first two channels.
+    if (numChannels == 1 || numChannels == 2)
+    {
+        juce::dsp::AudioBlock<float> block (buffer);
+        reverb.process (juce::dsp::ProcessContextReplacing<float> (block));
+    }
+}
+
+void OrganProcessor::handleMidiEvent (const juce::MidiMessage& message, const BlockSettings& settings)
+{
+    const auto* bytes = message.getRawData();
+    const int size = message.getRawDataSize();
+
+    if (size < 1)
+        return;
+
+    const int status = bytes[0] & 0xf0;
+    const int d1 = size > 1 ? (bytes[1] & 0x7f) : 0;
+    const int d2 = size > 2 ? (bytes[2] & 0x7f) : 0;
+
+    // System messages (0xF0 and up) carry no note or controller.
+    if (bytes[0] >= 0xf0 || (status != 0x80 && status != 0x90 && status != 0xb0))
+        return;
+
+    // A truncated channel message has no meaning.
+    if (size < 3)
+        return;
+
+    const bool isB3 = settings.organType == 0;
+
+    if (status == 0xb0)
+    {
+        if (d1 == 1)
+        {
+            modWheel = static_cast<float> (d2) / 127.0f;
+            if (isB3)
+                setParameterNormalised (pLeslieSpeed, d2 >= 64 ? 0.85f : 0.15f);
+        }
+        else if (d1 == 80)
+        {
+            setParameterNormalised (pLeslieBrake, d2 >= 64 ? 1.0f : 0.0f);
+        }
+        else if (d1 == 11)
+        {
+            expression = static_cast<float> (d2) / 127.0f;
+        }
+        else if (d1 == 64 && isB3)
+        {
+            setParameterNormalised (pLeslieBrake, d2 >= 64 ? 1.0f : 0.0f);
+        }
+
+        for (int i = 0; i < numDrawbars; ++i)
+        {
+            if (d1 == directDrawbarControllers[i])
+                setParameterNormalised (pDrawbar0 + i, drawbarPosition (d2) * 0.125f);
+            else if (d1 == invertedDrawbarControllers[i])
+                setParameterNormalised (pDrawbar0 + i, drawbarPosition (127 - d2) * 0.125f);
+        }
+
+        if (d1 == 123 || d1 == 120)
+        {
+            tonewheels.allNotesOff();
+            voicePool.clearVoices();
+        }
+
+        return;
+    }
+
+    if (status == 0x90 && d2 != 0)
+    {
+        const float velocity = static_cast<float> (d2) * (1.0f / 127.0f);
+        if (isB3)
+            tonewheels.noteOn (d1, velocity);
+        voicePool.startVoice (d1, velocity, settings.percussionOn, sampleRate, randomSource);
+        return;
+    }
+
+    // Note-off, or note-on with velocity 0.
+    if (isB3)
+        tonewheels.noteOff (d1);
+    voicePool.releaseVoices (d1, sampleRate);
+}
+
+void OrganProcessor::setParameterNormalised (int index, float normalisedValue)
+{
+    parameterObjects[(size_t) index]->setValueNotifyingHost (normalisedValue);
+}
+
+double OrganProcessor::getTailLengthSeconds() const { return 2.0; }
+bool OrganProcessor::acceptsMidi() const { return true; }
+bool OrganProcessor::producesMidi() const { return false; }
+bool OrganProcessor::isMidiEffect() const { return false; }
+
+juce::AudioProcessorEditor* OrganProcessor::createEditor() { return new OrganEditor (*this); }
+bool OrganProcessor::hasEditor() const { return true; }
+
+int OrganProcessor::getNumPrograms() { return 1; }
+int OrganProcessor::getCurrentProgram() { return 0; }
+void OrganProcessor::setCurrentProgram (int) {}
+const juce::String OrganProcessor::getProgramName (int) { return {}; }
+void OrganProcessor::changeProgramName (int, const juce::String&) {}
+
+void OrganProcessor::getStateInformation (juce::MemoryBlock& destData)
+{
+    const auto state = parameters.copyState();
+    if (auto xml = state.createXml())
+        copyXmlToBinary (*xml, destData);
+}
+
+void OrganProcessor::setStateInformation (const void* data, int sizeInBytes)
+{
+    if (data == nullptr || sizeInBytes <= 0)
+        return;
+
+    auto xml = getXmlFromBinary (data, sizeInBytes);
+    if (xml == nullptr || ! xml->hasTagName (parameters.state.getType()))
+        return;
+
+    // A value that is not a number would reach the sound engines as NaN: such an
+    // entry is dropped, so that parameter keeps its current value.
+    for (auto* child = xml->getFirstChildElement(); child != nullptr;)
+    {
+        auto* next = child->getNextElement();
+        if (child->hasAttribute ("value") && std::isnan (child->getDoubleAttribute ("value")))
+            xml->removeChildElement (child, true);
+        child = next;
+    }
+
+    // A parameter the blob does not mention keeps its current value (the tree
+    // alone would reset it to its default).
+    for (size_t i = 0; i < parameterTable.size(); ++i)
+    {
+        if (xml->getChildByAttribute ("id", parameterTable[i].id) == nullptr)
+        {
+            auto* child = xml->createNewChildElement ("PARAM");
+            child->setAttribute ("id", parameterTable[i].id);
+            child->setAttribute ("value", (double) rawValues[i]->load());
+        }
+    }
+
+    parameters.replaceState (juce::ValueTree::fromXml (*xml));
+}
+
+bool OrganProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto out = layouts.getMainOutputChannelSet();
+    return out == juce::AudioChannelSet::mono() || out == juce::AudioChannelSet::stereo();
+}
+
+// The plug-in creation function that the format wrappers call.
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new OrganProcessor();
+}

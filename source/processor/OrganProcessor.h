@@ -1,0 +1,88 @@
+#pragma once
+
+#include "BlockSettings.h"
+#include "LeslieSimulator.h"
+#include "OrganVoicePool.h"
+#include "ParameterTable.h"
+#include "RandomSource.h"
+#include "TonewheelGenerator.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_dsp/juce_dsp.h>
+
+#include <atomic>
+
+// The instrument a host drives: parameters, MIDI control, the per-sample chain
+// engine -> drive -> output saturation -> rotary speaker -> focus gain, then reverb.
+class OrganProcessor final : public juce::AudioProcessor
+{
+public:
+    OrganProcessor();
+    ~OrganProcessor() override;
+
+    const juce::String getName() const override;
+    void prepareToPlay (double newSampleRate, int maximumExpectedSamplesPerBlock) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    using AudioProcessor::processBlock;
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int index) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int index, const juce::String& newName) override;
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    static juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
+
+    juce::AudioProcessorValueTreeState parameters;
+
+    // The on-screen keyboard's state. The editor publishes it here while it is open
+    // and clears it first thing when it closes; the audio thread reads it once per
+    // block. The state itself is owned by the processor (onScreenKeyboard below),
+    // so a block that loaded the pointer just before the editor closed still uses a
+    // live object.
+    std::atomic<juce::MidiKeyboardState*> keyboardState { nullptr };
+    juce::MidiKeyboardState onScreenKeyboard;
+
+    // Stored by the editor's timer: is anybody looking at the instrument?
+    std::atomic<bool> editorAttention { true };
+
+private:
+    void handleMidiEvent (const juce::MidiMessage& message, const BlockSettings& settings);
+    void setParameterNormalised (int index, float normalisedValue);
+
+    OrganVoicePool voicePool;
+    LeslieSimulator leslie;
+    double sampleRate = 44100.0; // Hz
+    juce::Random random;
+    float modWheel = 0.0f;   // controller 1 / 127
+    float expression = 1.0f; // controller 11 / 127
+    TonewheelGenerator tonewheels;
+    juce::dsp::Reverb reverb;
+    juce::Reverb::Parameters reverbParams;
+    float focusGain = 1.0f; // linear, smoothed toward the block's target
+
+    // The voice organs draw their random numbers from `random` through this.
+    struct ProcessorRandom final : RandomSource
+    {
+        explicit ProcessorRandom (juce::Random& r) : source (r) {}
+        float nextFloat() override { return source.nextFloat(); }
+        bool nextBool() override { return source.nextBool(); }
+        juce::Random& source;
+    };
+    ProcessorRandom randomSource { random };
+
+    // Raw values of the parameters, resolved once so the audio thread never looks up IDs.
+    std::array<std::atomic<float>*, numParameters> rawValues {};
+    std::array<juce::RangedAudioParameter*, numParameters> parameterObjects {};
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OrganProcessor)
+};

@@ -1,0 +1,189 @@
+#include "ProcessorFixture.h"
+
+namespace
+{
+juce::MemoryBlock save (OrganProcessor& p)
+{
+    juce::MemoryBlock blob;
+    p.getStateInformation (blob);
+    return blob;
+}
+
+juce::MemoryBlock blobFromXml (const juce::String& xml)
+{
+    juce::MemoryBlock blob;
+    juce::AudioProcessor::copyXmlToBinary (*juce::parseXML (xml), blob);
+    return blob;
+}
+
+RawParameterValues allRaw (OrganProcessor& p)
+{
+    RawParameterValues values {};
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = p.parameters.getRawParameterValue (parameterTable[i].id)->load();
+    return values;
+}
+
+RawParameterValues defaults()
+{
+    RawParameterValues values {};
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = parameterTable[i].defaultValue;
+    return values;
+}
+
+// A state with every parameter away from its default, as XML text.
+juce::String customisedStateXml()
+{
+    PreparedProcessor source;
+    source.setRaw ("drawbar3", 2.0f);
+    source.setRaw ("organType", 2.0f);
+    source.setRaw ("reverb", 70.0f);
+    auto blob = save (source.processor);
+    return juce::AudioProcessor::getXmlFromBinary (blob.getData(), (int) blob.getSize())->toString();
+}
+} // namespace
+
+TEST (OrganState, BlobIsTaggedXmlOfTheParameterTree)
+{
+    OrganProcessor p;
+    const auto blob = save (p);
+    const auto* bytes = static_cast<const juce::uint8*> (blob.getData());
+
+    ASSERT_GT (blob.getSize(), 9u);
+    EXPECT_EQ (juce::String::fromUTF8 ((const char*) bytes, 4), "VC2!");
+    EXPECT_EQ (juce::ByteOrder::littleEndianInt (bytes + 4), (juce::uint32) (blob.getSize() - 9));
+    EXPECT_EQ (bytes[blob.getSize() - 1], 0);
+
+    const auto xml = juce::parseXML (juce::String::fromUTF8 ((const char*) bytes + 8, (int) blob.getSize() - 9));
+    ASSERT_NE (xml, nullptr);
+    EXPECT_TRUE (xml->hasTagName ("Parameters"));
+    EXPECT_EQ (xml->getNumChildElements(), 24);
+    for (const auto* child : xml->getChildIterator())
+    {
+        EXPECT_TRUE (child->hasTagName ("PARAM"));
+        EXPECT_TRUE (child->hasAttribute ("id"));
+        EXPECT_TRUE (child->hasAttribute ("value"));
+    }
+}
+
+TEST (OrganState, RoundTripsIntoAnotherInstance)
+{
+    OrganProcessor fresh, restored;
+    const auto freshBlob = save (fresh);
+    restored.setStateInformation (freshBlob.getData(), (int) freshBlob.getSize());
+    EXPECT_EQ (allRaw (restored), defaults());
+
+    PreparedProcessor edited;
+    edited.setRaw ("drawbar3", 2.0f);
+    edited.setRaw ("organType", 2.0f);
+    const auto blob = save (edited.processor);
+
+    OrganProcessor target;
+    target.setStateInformation (blob.getData(), (int) blob.getSize());
+    auto expected = defaults();
+    expected[pDrawbar3] = 2.0f;
+    expected[pOrganType] = 2.0f;
+    EXPECT_EQ (allRaw (target), expected);
+}
+
+TEST (OrganState, MalformedBlobsChangeNothing)
+{
+    const auto good = customisedStateXml();
+    const auto goodBlob = blobFromXml (good);
+
+    auto withBytes = [&] (std::function<void (juce::MemoryBlock&)> edit)
+    {
+        juce::MemoryBlock b (goodBlob);
+        edit (b);
+        return b;
+    };
+
+    const struct
+    {
+        const char* what;
+        juce::MemoryBlock blob;
+    } cases[] = {
+        { "empty", {} },
+        { "header only", juce::MemoryBlock (goodBlob.getData(), 8) },
+        { "wrong magic", withBytes ([] (auto& b) { static_cast<char*> (b.getData())[0] = 'X'; }) },
+        { "zero length", withBytes ([] (auto& b) { std::memset (static_cast<char*> (b.getData()) + 4, 0, 4); }) },
+        { "negative length", withBytes ([] (auto& b) { std::memset (static_cast<char*> (b.getData()) + 4, 0xff, 4); }) },
+        { "not XML", withBytes ([] (auto& b) { std::memset (static_cast<char*> (b.getData()) + 8, '#', b.getSize() - 9); }) },
+        { "truncated mid-text", juce::MemoryBlock (goodBlob.getData(), goodBlob.getSize() / 2) },
+        { "other root", blobFromXml (good.replace ("<Parameters", "<Settings").replace ("</Parameters>", "</Settings>")) },
+        { "random bytes", withBytes ([] (auto& b) { juce::Random r (7); for (size_t i = 0; i < b.getSize(); ++i) b[i] = (char) r.nextInt (256); }) },
+    };
+
+    for (const auto& c : cases)
+    {
+        PreparedProcessor f;
+        f.setRaw ("drive", 55.5f);
+        const auto before = allRaw (f.processor);
+        f.processor.setStateInformation (c.blob.getData(), (int) c.blob.getSize());
+        EXPECT_EQ (allRaw (f.processor), before) << c.what;
+    }
+
+    PreparedProcessor f;
+    f.processor.setStateInformation (nullptr, 100);
+    EXPECT_EQ (allRaw (f.processor), defaults());
+}
+
+TEST (OrganState, PartialBlobsRestoreWhatTheyHold)
+{
+    const auto good = customisedStateXml();
+    ASSERT_NE (juce::parseXML (good)->getChildByAttribute ("id", "reverb"), nullptr);
+
+    // Without a reverb entry: everything else restored, reverb keeps its value.
+    {
+        auto edited = juce::parseXML (good);
+        edited->removeChildElement (edited->getChildByAttribute ("id", "reverb"), true);
+        PreparedProcessor f;
+        f.setRaw ("reverb", 12.0f);
+        juce::MemoryBlock blob;
+        juce::AudioProcessor::copyXmlToBinary (*edited, blob);
+        f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
+        EXPECT_NEAR (f.raw ("reverb"), 12.0f, 1.0e-4f);
+        EXPECT_EQ (f.raw ("drawbar3"), 2.0f);
+        EXPECT_EQ (f.raw ("organType"), 2.0f);
+    }
+
+    // A reverb entry without a value: the default.
+    {
+        auto edited = juce::parseXML (good);
+        edited->getChildByAttribute ("id", "reverb")->removeAttribute ("value");
+        PreparedProcessor f;
+        f.setRaw ("reverb", 12.0f);
+        juce::MemoryBlock blob;
+        juce::AudioProcessor::copyXmlToBinary (*edited, blob);
+        f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
+        EXPECT_NEAR (f.raw ("reverb"), 25.0f, 1.0e-4f);
+    }
+
+    // Values out of range are clamped; one that is not a number keeps the current value.
+    {
+        auto edited = juce::parseXML (good);
+        edited->getChildByAttribute ("id", "drive")->setAttribute ("value", "1e9");
+        edited->getChildByAttribute ("id", "volume")->setAttribute ("value", "nan");
+        PreparedProcessor f;
+        f.setRaw ("volume", 33.0f);
+        juce::MemoryBlock blob;
+        juce::AudioProcessor::copyXmlToBinary (*edited, blob);
+        f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
+        EXPECT_EQ (f.raw ("drive"), 100.0f);
+        EXPECT_NEAR (f.raw ("volume"), 33.0f, 1.0e-4f);
+        EXPECT_EQ (f.raw ("drawbar3"), 2.0f);
+    }
+
+    // A length field larger than the bytes present: the text present is used.
+    {
+        juce::MemoryBlock blob = blobFromXml (good);
+        auto* bytes = static_cast<juce::uint8*> (blob.getData());
+        const auto length = juce::ByteOrder::littleEndianInt (bytes + 4) + 1000;
+        for (int i = 0; i < 4; ++i)
+            bytes[4 + i] = (juce::uint8) (length >> (8 * i));
+        PreparedProcessor f;
+        f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
+        EXPECT_EQ (f.raw ("drawbar3"), 2.0f);
+    }
+}

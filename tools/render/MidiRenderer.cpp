@@ -1,0 +1,172 @@
+#include "MidiRenderer.h"
+
+namespace MidiRenderer
+{
+std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::String& pathOrUri,
+                                                      const Settings& settings,
+                                                      juce::String& error)
+{
+    juce::AudioPluginFormatManager formats;
+    formats.addFormat (new juce::VST3PluginFormat());
+    formats.addFormat (new juce::LV2PluginFormat());
+
+    // An LV2 plug-in is named by its URI; anything else is a VST3 bundle path.
+    const bool isLv2 = pathOrUri.contains ("://");
+    juce::String identifier = pathOrUri;
+
+    if (! isLv2)
+    {
+        const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (pathOrUri);
+        if (! file.exists())
+        {
+            error = "no plug-in at " + file.getFullPathName();
+            return nullptr;
+        }
+        identifier = file.getFullPathName();
+    }
+
+    juce::OwnedArray<juce::PluginDescription> found;
+    for (auto* format : formats.getFormats())
+        if ((format->getName() == "LV2") == isLv2)
+            format->findAllTypesForFile (found, identifier);
+
+    if (found.isEmpty())
+    {
+        error = "no plug-in found for " + pathOrUri;
+        return nullptr;
+    }
+
+    auto instance = formats.createPluginInstance (*found[0], settings.sampleRate, settings.blockSize, error);
+    if (instance == nullptr)
+        return nullptr;
+
+    // Ask for the requested channel count; a plug-in that refuses it keeps its own layout.
+    auto layout = instance->getBusesLayout();
+    if (! layout.outputBuses.isEmpty())
+    {
+        layout.outputBuses.getReference (0) = juce::AudioChannelSet::canonicalChannelSet (settings.channels);
+        instance->setBusesLayout (layout);
+    }
+
+    instance->setRateAndBufferSizeDetails (settings.sampleRate, settings.blockSize);
+    instance->prepareToPlay (settings.sampleRate, settings.blockSize);
+    return instance;
+}
+
+bool readMidiFile (const juce::File& file, juce::MidiMessageSequence& sequence, juce::String& error)
+{
+    juce::FileInputStream in (file);
+    juce::MidiFile midi;
+
+    if (! in.openedOk() || ! midi.readFrom (in))
+    {
+        error = "cannot read the MIDI file " + file.getFullPathName();
+        return false;
+    }
+
+    midi.convertTimestampTicksToSeconds();
+    sequence.clear();
+    for (int t = 0; t < midi.getNumTracks(); ++t)
+        sequence.addSequence (*midi.getTrack (t), 0.0);
+    sequence.updateMatchedPairs();
+    return true;
+}
+
+Result render (juce::AudioPluginInstance& plugin,
+               const juce::MidiMessageSequence& sequence,
+               const Settings& settings,
+               const std::function<void (double)>& progress)
+{
+    const double endSeconds = (sequence.getNumEvents() > 0 ? sequence.getEndTime() : 0.0) + settings.tailSeconds;
+    const auto totalSamples = (int64_t) std::ceil (endSeconds * settings.sampleRate);
+    const int processChannels = juce::jmax (settings.channels,
+                                            plugin.getTotalNumOutputChannels(),
+                                            plugin.getTotalNumInputChannels());
+
+    Result result;
+    result.audio.setSize (settings.channels, (int) totalSamples);
+    result.audio.clear();
+
+    juce::AudioBuffer<float> block (processChannels, settings.blockSize);
+    juce::MidiBuffer midi;
+    int nextEvent = 0;
+    double lastReport = -1.0;
+
+    for (int64_t start = 0; start < totalSamples; start += settings.blockSize)
+    {
+        const int numSamples = (int) juce::jmin ((int64_t) settings.blockSize, totalSamples - start);
+        const double blockEnd = (double) (start + numSamples) / settings.sampleRate;
+
+        midi.clear();
+        while (nextEvent < sequence.getNumEvents())
+        {
+            const auto& message = sequence.getEventPointer (nextEvent)->message;
+            if (message.getTimeStamp() >= blockEnd)
+                break;
+
+            if (! message.isMetaEvent())
+            {
+                const auto offset = (int) std::floor (message.getTimeStamp() * settings.sampleRate) - (int) start;
+                midi.addEvent (message, juce::jlimit (0, numSamples - 1, offset));
+            }
+            ++nextEvent;
+        }
+
+        block.setSize (processChannels, numSamples, false, false, true);
+        block.clear();
+
+        const auto t0 = juce::Time::getHighResolutionTicks();
+        plugin.processBlock (block, midi);
+        result.processSeconds += juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - t0);
+
+        for (int c = 0; c < settings.channels; ++c)
+            result.audio.copyFrom (c, (int) start, block, juce::jmin (c, processChannels - 1), 0, numSamples);
+
+        if (progress)
+        {
+            const double done = (double) (start + numSamples) / (double) totalSamples;
+            if (done - lastReport >= 0.05 || done >= 1.0)
+            {
+                progress (done);
+                lastReport = done;
+            }
+        }
+    }
+
+    double sumSquares = 0.0;
+    for (int c = 0; c < settings.channels; ++c)
+    {
+        result.peak = juce::jmax (result.peak, result.audio.getMagnitude (c, 0, (int) totalSamples));
+        const float* data = result.audio.getReadPointer (c);
+        for (int64_t i = 0; i < totalSamples; ++i)
+            sumSquares += (double) data[i] * data[i];
+    }
+
+    const double count = (double) totalSamples * settings.channels;
+    result.rms = count > 0 ? (float) std::sqrt (sumSquares / count) : 0.0f;
+    return result;
+}
+
+bool writeWav (const juce::File& file, const juce::AudioBuffer<float>& audio, double sampleRate, juce::String& error)
+{
+    file.deleteFile();
+    auto stream = std::make_unique<juce::FileOutputStream> (file);
+    if (! stream->openedOk())
+    {
+        error = "cannot write " + file.getFullPathName();
+        return false;
+    }
+
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatWriter> writer (
+        wav.createWriterFor (stream.get(), sampleRate, (unsigned int) audio.getNumChannels(), 24, {}, 0));
+    if (writer == nullptr)
+    {
+        error = "cannot create a WAV writer";
+        return false;
+    }
+
+    stream.release(); // the writer owns the stream now
+    return writer->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
+}
+} // namespace MidiRenderer

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <juce_audio_formats/juce_audio_formats.h>
+#include <juce_audio_processors/juce_audio_processors.h>
+
+// Loads a plug-in the way a DAW does and plays a MIDI sequence through it.
+namespace MidiRenderer
+{
+struct Settings
+{
+    double sampleRate = 48000.0; // Hz
+    int blockSize = 512;         // samples
+    int channels = 2;
+    double tailSeconds = 2.0;    // rendered after the last MIDI event
+};
+
+struct Result
+{
+    juce::AudioBuffer<float> audio;
+    double processSeconds = 0.0; // wall-clock time spent inside processBlock
+    float peak = 0.0f;           // linear
+    float rms = 0.0f;            // linear, over all channels
+};
+
+// A VST3 bundle (a path) or an installed LV2 plug-in (its URI). Returns null
+// and sets `error` on failure.
+std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::String& pathOrUri,
+                                                      const Settings& settings,
+                                                      juce::String& error);
+
+// All tracks of a Standard MIDI File merged into one sequence with times in seconds.
+bool readMidiFile (const juce::File& file, juce::MidiMessageSequence& sequence, juce::String& error);
+
+// Plays the sequence through the plug-in. `progress` (may be empty) gets 0 to 1.
+Result render (juce::AudioPluginInstance& plugin,
+               const juce::MidiMessageSequence& sequence,
+               const Settings& settings,
+               const std::function<void (double)>& progress = {});
+
+bool writeWav (const juce::File& file, const juce::AudioBuffer<float>& audio, double sampleRate, juce::String& error);
+} // namespace MidiRenderer
