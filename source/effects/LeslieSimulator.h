@@ -19,10 +19,13 @@ public:
     void reset();
 
     // Moves both rotor speeds one sample toward their targets (Hz) and advances the angles.
+    // A sample rate that is zero, negative or not finite runs as 44.1 kHz; a
+    // non-finite target counts as 0.
     void advanceRotors (float hornTargetSpeed, float drumTargetSpeed, double sampleRate);
 
     // Turns one sample into a left/right pair; passes it to both sides while both
-    // rotors stand still. The write index advances in either case.
+    // rotors stand still. The write index advances in either case. speedNorm is
+    // the speed control's position, 0 to 1; a non-finite input sample counts as silence.
     void processSample (float input, float speedNorm, double sampleRate, float& left, float& right);
 
     float getHornSpeed() const noexcept { return hornSpeed; }
