@@ -86,6 +86,6 @@ set_target_properties(brassgate_juce_host PROPERTIES
 add_executable(render tools/render/RenderMain.cpp tools/render/MidiRenderer.cpp)
 target_include_directories(render PRIVATE tools/render)
 target_link_libraries(render PRIVATE brassgate_juce_host)
-target_compile_definitions(render PRIVATE
-    BRASSGATE_DEFAULT_VST3="$<TARGET_FILE_DIR:BrassgateOrgan_VST3>/../../../Brassgate Organ.vst3")
+set(BRASSGATE_VST3_BUNDLE "$<GENEX_EVAL:$<TARGET_PROPERTY:BrassgateOrgan_VST3,JUCE_PLUGIN_ARTEFACT_FILE>>")
+target_compile_definitions(render PRIVATE BRASSGATE_DEFAULT_VST3="${BRASSGATE_VST3_BUNDLE}")
 add_dependencies(render BrassgateOrgan_VST3)

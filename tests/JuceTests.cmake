@@ -10,3 +10,10 @@ gtest_discover_tests(processor_tests DISCOVERY_TIMEOUT 120)
 # The plug-in target compiles JUCE privately: take over its headers and settings.
 target_include_directories(processor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,INCLUDE_DIRECTORIES>)
 target_compile_definitions(processor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,COMPILE_DEFINITIONS>)
+
+# Tests of the built VST3 module, loaded through JUCE's VST3 hosting as a DAW loads it.
+add_executable(host_tests processor/TestMain.cpp host/HostTest.cpp)
+target_link_libraries(host_tests PRIVATE brassgate_juce_host GTest::gtest)
+target_compile_definitions(host_tests PRIVATE BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}")
+add_dependencies(host_tests BrassgateOrgan_VST3)
+gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 120)

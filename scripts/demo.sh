@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the plug-ins, installs them for the current user (~/.vst3, ~/.lv2, and the
+# Standalone into ~/.local/bin) and renders the demo through the installed VST3.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/build.sh BrassgateOrgan_VST3 BrassgateOrgan_LV2 BrassgateOrgan_Standalone render
+
+artefacts="${BUILD_DIR:-build}/BrassgateOrgan_artefacts/Release"
+mkdir -p "$HOME/.vst3" "$HOME/.lv2" "$HOME/.local/bin"
+rm -rf "$HOME/.vst3/Brassgate Organ.vst3" "$HOME/.lv2/Brassgate Organ.lv2"
+cp -r "$artefacts/VST3/Brassgate Organ.vst3" "$HOME/.vst3/"
+cp -r "$artefacts/LV2/Brassgate Organ.lv2" "$HOME/.lv2/"
+cp "$artefacts/Standalone/Brassgate Organ" "$HOME/.local/bin/brassgate-organ"
+echo "Installed: $HOME/.vst3/Brassgate Organ.vst3, $HOME/.lv2/Brassgate Organ.lv2, $HOME/.local/bin/brassgate-organ"
+
+"${BUILD_DIR:-build}/render" --plugin "$HOME/.vst3/Brassgate Organ.vst3" --midi demo/demo.mid --out demo-render.wav

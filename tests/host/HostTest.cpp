@@ -1,0 +1,200 @@
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+// The built VST3 module, loaded the way a DAW loads it.
+namespace
+{
+const juce::File vst3Bundle { BRASSGATE_VST3_PATH };
+
+juce::PluginDescription describe()
+{
+    juce::VST3PluginFormat format;
+    juce::OwnedArray<juce::PluginDescription> found;
+    format.findAllTypesForFile (found, vst3Bundle.getFullPathName());
+    return found.isEmpty() ? juce::PluginDescription() : *found[0];
+}
+
+std::unique_ptr<juce::AudioPluginInstance> load (double rate = 48000.0, int block = 512)
+{
+    juce::VST3PluginFormat format;
+    juce::String error;
+    auto instance = format.createInstanceFromDescription (describe(), rate, block, error);
+    if (instance != nullptr)
+    {
+        instance->setRateAndBufferSizeDetails (rate, block);
+        instance->prepareToPlay (rate, block);
+    }
+    return instance;
+}
+
+juce::AudioProcessorParameter* find (juce::AudioPluginInstance& instance, const juce::String& name)
+{
+    for (auto* p : instance.getParameters())
+        if (p->getName (100) == name)
+            return p;
+    return nullptr;
+}
+
+// Lets the wrapper deliver parameter changes made while processing.
+void settle() { juce::MessageManager::getInstance()->runDispatchLoopUntil (50); }
+
+// The parameter values the instrument itself holds, read from the state the host
+// would save with its project: the plug-in's own blob inside the VST3 component state.
+std::unique_ptr<juce::XmlElement> savedParameters (juce::AudioPluginInstance& instance)
+{
+    juce::MemoryBlock hostState;
+    instance.getStateInformation (hostState);
+    const auto hostXml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+    if (hostXml == nullptr || hostXml->getChildByName ("IComponent") == nullptr)
+        return nullptr;
+
+    juce::MemoryBlock component;
+    component.fromBase64Encoding (hostXml->getChildByName ("IComponent")->getAllSubText());
+    const auto* bytes = static_cast<const char*> (component.getData());
+
+    for (size_t i = 0; i + 8 < component.getSize(); ++i)
+        if (std::memcmp (bytes + i, "VC2!", 4) == 0)
+            return juce::AudioProcessor::getXmlFromBinary (bytes + i, (int) (component.getSize() - i));
+
+    return nullptr;
+}
+
+double savedValue (juce::AudioPluginInstance& instance, const char* id)
+{
+    const auto xml = savedParameters (instance);
+    const auto* child = xml != nullptr ? xml->getChildByAttribute ("id", id) : nullptr;
+    return child != nullptr ? child->getDoubleAttribute ("value", -1.0) : -1.0;
+}
+} // namespace
+
+TEST (Vst3Module, DescribesTheInstrument)
+{
+    ASSERT_TRUE (vst3Bundle.exists()) << vst3Bundle.getFullPathName();
+    const auto d = describe();
+    EXPECT_EQ (d.name, "Brassgate Organ");
+    EXPECT_EQ (d.manufacturerName, "Orrinmoor");
+    EXPECT_EQ (d.version, "5.0.0");
+    EXPECT_EQ (d.category, "Instrument|Synth");
+    EXPECT_TRUE (d.isInstrument);
+    EXPECT_EQ (d.pluginFormatName, "VST3");
+}
+
+TEST (Vst3Module, ListsTheParametersThenBypass)
+{
+    auto instance = load();
+    ASSERT_NE (instance, nullptr);
+
+    const char* names[] = { "Organ Type", "16'", "5-1/3'", "8'", "4'", "2-2/3'", "2'", "1-3/5'", "1-1/3'", "1'",
+                            "Leslie Speed", "Drive", "Drive Type", "Volume", "Percussion", "Perc Soft", "Perc Fast",
+                            "Perc Harmonic", "Paradise Mod", "Key Click", "Leslie Brake", "Chorus/Vibrato", "Reverb",
+                            "Focus Mode" };
+    // Normalised defaults: choices as index / (count - 1), floats as value / range.
+    const float defaults[] = { 0, 1, 0, 1, 0.75f, 0, 0, 0, 0, 0, 0.4f, 0.2f, 0, 0.8f, 1, 0, 1, 1, 0, 0.5f, 0, 0.3f, 0.25f, 0 };
+
+    const auto& params = instance->getParameters();
+    ASSERT_GE (params.size(), 25);
+    for (int i = 0; i < 24; ++i)
+    {
+        EXPECT_EQ (params[i]->getName (100), juce::String (names[i])) << i;
+        EXPECT_NEAR (params[i]->getDefaultValue(), defaults[i], 1.0e-6f) << names[i];
+        EXPECT_NEAR (params[i]->getValue(), defaults[i], 1.0e-6f) << names[i];
+        EXPECT_TRUE (params[i]->isAutomatable()) << names[i];
+    }
+    EXPECT_EQ (params[24]->getName (100), "Bypass");
+}
+
+TEST (Vst3Module, StateMovesBetweenInstances)
+{
+    auto a = load(), b = load();
+    ASSERT_NE (a, nullptr);
+    ASSERT_NE (b, nullptr);
+
+    find (*a, "4'")->setValueNotifyingHost (0.25f);          // drawbar3 = 2
+    find (*a, "Organ Type")->setValueNotifyingHost (2.0f / 3.0f); // VOX
+    find (*a, "Reverb")->setValueNotifyingHost (0.7f);
+    settle();
+
+    juce::MemoryBlock state;
+    a->getStateInformation (state);
+    b->setStateInformation (state.getData(), (int) state.getSize());
+    settle();
+
+    EXPECT_NEAR (find (*b, "4'")->getValue(), 0.25f, 1.0e-6f);
+    EXPECT_NEAR (find (*b, "Organ Type")->getValue(), 2.0f / 3.0f, 1.0e-6f);
+    EXPECT_NEAR (find (*b, "Reverb")->getValue(), 0.7f, 1.0e-6f);
+    EXPECT_NEAR (find (*b, "Drive")->getValue(), 0.2f, 1.0e-6f);
+}
+
+TEST (Vst3Module, MidiControllersReachTheParameters)
+{
+    // The host turns the controllers into parameter changes through the module's MIDI
+    // mapping; the wrapper turns them back into MIDI for the processor, which moves
+    // its parameters. Processing runs on a thread of its own, as in a DAW.
+    auto instance = load();
+    ASSERT_NE (instance, nullptr);
+
+    std::thread audioThread ([&]
+    {
+        juce::AudioBuffer<float> buffer (2, 512);
+        juce::MidiBuffer midi;
+        midi.addEvent (juce::MidiMessage::controllerEvent (1, 41, 0), 0);   // 16' pushed in
+        midi.addEvent (juce::MidiMessage::controllerEvent (3, 27, 0), 1);   // 1-3/5' pulled out (inverted)
+        midi.addEvent (juce::MidiMessage::controllerEvent (1, 1, 127), 2);  // wheel up: fast
+        midi.addEvent (juce::MidiMessage::controllerEvent (1, 80, 127), 3); // brake
+        instance->processBlock (buffer, midi);
+    });
+    audioThread.join();
+    settle();
+
+    EXPECT_EQ (savedValue (*instance, "drawbar0"), 0.0);
+    EXPECT_EQ (savedValue (*instance, "drawbar6"), 8.0);
+    EXPECT_EQ (savedValue (*instance, "leslieSpeed"), 85.0);
+    EXPECT_EQ (savedValue (*instance, "leslieBrake"), 1.0);
+    EXPECT_EQ (savedValue (*instance, "drawbar2"), 8.0); // untouched
+}
+
+TEST (Vst3Module, AcceptsMonoAndStereoOnly)
+{
+    // A running plug-in cannot be asked; a host checks layouts while it is stopped.
+    auto instance = load();
+    ASSERT_NE (instance, nullptr);
+    instance->releaseResources();
+
+    auto withOutput = [&] (const juce::AudioChannelSet& set)
+    {
+        auto layout = instance->getBusesLayout();
+        layout.outputBuses.getReference (0) = set;
+        return instance->checkBusesLayoutSupported (layout);
+    };
+
+    EXPECT_TRUE (withOutput (juce::AudioChannelSet::mono()));
+    EXPECT_TRUE (withOutput (juce::AudioChannelSet::stereo()));
+    EXPECT_FALSE (withOutput (juce::AudioChannelSet::quadraphonic()));
+    EXPECT_FALSE (withOutput (juce::AudioChannelSet::create5point1()));
+}
+
+TEST (Vst3Module, PlaysNotesIntoFiniteAudio)
+{
+    auto instance = load();
+    ASSERT_NE (instance, nullptr);
+
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+    float peak = 0.0f;
+    for (int block = 0; block < 40; ++block)
+    {
+        instance->processBlock (buffer, midi);
+        midi.clear();
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < buffer.getNumSamples(); ++i)
+                ASSERT_TRUE (std::isfinite (buffer.getSample (c, i)));
+        peak = juce::jmax (peak, buffer.getMagnitude (0, buffer.getNumSamples()));
+    }
+    EXPECT_GT (peak, 0.01f);
+    EXPECT_LT (peak, 2.0f);
+}
