@@ -12,6 +12,9 @@ set(BRASSGATE_JUCE_DEFINITIONS
     JUCE_REPORT_APP_USAGE=0)
 set(BRASSGATE_JUCE_SYSTEM_LIBS z png jpeg)
 
+# A stable LV2 URI: hosts store it in their sessions.
+set(BRASSGATE_LV2_URI "https://orrinmoor.example/plugins/brassgate-organ")
+
 juce_add_plugin(BrassgateOrgan
     PRODUCT_NAME "Brassgate Organ"
     COMPANY_NAME "Orrinmoor"
@@ -25,8 +28,7 @@ juce_add_plugin(BrassgateOrgan
     IS_MIDI_EFFECT FALSE
     EDITOR_WANTS_KEYBOARD_FOCUS FALSE
     VST3_CATEGORIES Instrument Synth
-    # A stable URI: hosts store it in their sessions.
-    LV2URI "https://orrinmoor.example/plugins/brassgate-organ"
+    LV2URI "${BRASSGATE_LV2_URI}"
     FORMATS VST3 LV2 Standalone)
 
 target_sources(BrassgateOrgan PRIVATE
@@ -44,7 +46,10 @@ target_compile_definitions(BrassgateOrgan PUBLIC
     # changes and the wrapper turns them back into MIDI controller messages.
     JUCE_VST3_EMULATE_MIDI_CC_WITH_PARAMETERS=1
     # There is no VST2 version to replace (and Debian ships no VST2 headers).
-    JUCE_VST3_CAN_REPLACE_VST2=0)
+    JUCE_VST3_CAN_REPLACE_VST2=0
+    # Debian's JUCE falls back to the product name as the LV2 URI unless it is
+    # defined for every translation unit, not only the LV2 wrapper's.
+    JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
 
 target_link_libraries(BrassgateOrgan
     PRIVATE

@@ -6,12 +6,14 @@ std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::String& pathO
                                                       const Settings& settings,
                                                       juce::String& error)
 {
-    juce::AudioPluginFormatManager formats;
-    formats.addFormat (new juce::VST3PluginFormat());
-    formats.addFormat (new juce::LV2PluginFormat());
-
     // An LV2 plug-in is named by its URI; anything else is a VST3 bundle path.
+    // Only the format needed is created: the LV2 one scans every installed bundle.
     const bool isLv2 = pathOrUri.contains ("://");
+    juce::AudioPluginFormatManager formats;
+    if (isLv2)
+        formats.addFormat (new juce::LV2PluginFormat());
+    else
+        formats.addFormat (new juce::VST3PluginFormat());
     juce::String identifier = pathOrUri;
 
     if (! isLv2)
@@ -26,9 +28,7 @@ std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::String& pathO
     }
 
     juce::OwnedArray<juce::PluginDescription> found;
-    for (auto* format : formats.getFormats())
-        if ((format->getName() == "LV2") == isLv2)
-            format->findAllTypesForFile (found, identifier);
+    formats.getFormat (0)->findAllTypesForFile (found, identifier);
 
     if (found.isEmpty())
     {
@@ -157,9 +157,11 @@ bool writeWav (const juce::File& file, const juce::AudioBuffer<float>& audio, do
         return false;
     }
 
+    // 32-bit float: the instrument may peak above full scale, and a host's mixer
+    // would not clip it either.
     juce::WavAudioFormat wav;
     std::unique_ptr<juce::AudioFormatWriter> writer (
-        wav.createWriterFor (stream.get(), sampleRate, (unsigned int) audio.getNumChannels(), 24, {}, 0));
+        wav.createWriterFor (stream.get(), sampleRate, (unsigned int) audio.getNumChannels(), 32, {}, 0));
     if (writer == nullptr)
     {
         error = "cannot create a WAV writer";
