@@ -94,3 +94,6 @@ target_link_libraries(render PRIVATE brassgate_juce_host)
 set(BRASSGATE_VST3_BUNDLE "$<GENEX_EVAL:$<TARGET_PROPERTY:BrassgateOrgan_VST3,JUCE_PLUGIN_ARTEFACT_FILE>>")
 target_compile_definitions(render PRIVATE BRASSGATE_DEFAULT_VST3="${BRASSGATE_VST3_BUNDLE}")
 add_dependencies(render BrassgateOrgan_VST3)
+
+# The side-by-side benchmark runner behind `make bench`.
+include(cmake/Bench.cmake OPTIONAL)
