@@ -3,7 +3,8 @@ add_executable(processor_tests
     processor/TestMain.cpp
     processor/ProcessorTest.cpp
     processor/StateTest.cpp
-    processor/AllocationTest.cpp)
+    processor/AllocationTest.cpp
+    processor/ChainTest.cpp)
 target_include_directories(processor_tests PRIVATE processor)
 target_link_libraries(processor_tests PRIVATE BrassgateOrgan GTest::gtest)
 gtest_discover_tests(processor_tests DISCOVERY_TIMEOUT 120)
