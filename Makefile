@@ -1,5 +1,5 @@
 # Every target installs what it needs (scripts/install-deps.sh), configures and builds.
-.PHONY: all demo test build clean
+.PHONY: all demo test bench build clean
 
 all: build
 
@@ -13,6 +13,10 @@ demo:
 # Build and run every test.
 test:
 	bash scripts/test.sh
+
+# Real-time factors of fixed scenarios, side by side with a reference organ.
+bench:
+	bash scripts/bench.sh
 
 clean:
 	rm -rf build

@@ -1,7 +1,21 @@
 #include "MidiRenderer.h"
 
+#include <ctime>
+
 namespace MidiRenderer
 {
+namespace
+{
+// CPU time of the calling thread: unlike wall-clock time it does not count the
+// moments another process had the core.
+double threadCpuSeconds()
+{
+    timespec t {};
+    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
+    return (double) t.tv_sec + (double) t.tv_nsec * 1.0e-9;
+}
+} // namespace
+
 std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::String& pathOrUri,
                                                       const Settings& settings,
                                                       juce::String& error)
@@ -116,7 +130,9 @@ Result render (juce::AudioPluginInstance& plugin,
         block.clear();
 
         const auto t0 = juce::Time::getHighResolutionTicks();
+        const auto cpu0 = threadCpuSeconds();
         plugin.processBlock (block, midi);
+        result.cpuSeconds += threadCpuSeconds() - cpu0;
         result.processSeconds += juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - t0);
 
         for (int c = 0; c < settings.channels; ++c)

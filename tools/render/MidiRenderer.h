@@ -18,6 +18,7 @@ struct Result
 {
     juce::AudioBuffer<float> audio;
     double processSeconds = 0.0; // wall-clock time spent inside processBlock
+    double cpuSeconds = 0.0;     // CPU time of the rendering thread spent inside processBlock
     float peak = 0.0f;           // linear
     float rms = 0.0f;            // linear, over all channels
 };
