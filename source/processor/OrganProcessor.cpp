@@ -16,6 +16,15 @@ constexpr int invertedDrawbarControllers[numDrawbars] = { 21, 22, 23, 24, 25, 26
 
 constexpr double defaultSampleRate = 44100.0; // Hz
 
+// The order in which a block reads the parameters: the sound-shaping values first,
+// the switches last. It only matters while a host writes parameters concurrently.
+constexpr ParameterIndex snapshotReadOrder[] = {
+    pOrganType, pDrawbar0, pDrawbar1, pDrawbar2, pDrawbar3, pDrawbar4, pDrawbar5, pDrawbar6, pDrawbar7, pDrawbar8,
+    pLeslieSpeed, pDrive, pDriveType, pVolume, pPercussion, pKeyClick, pChorus, pReverb, pFocusMode, pLeslieBrake,
+    pPercSoft, pPercFast, pPercHarmonic, pParadiseMod
+};
+static_assert (std::size (snapshotReadOrder) == numParameters);
+
 // A controller value 0 to 127 as a drawbar position 0 to 8, halves rounded away from zero.
 float drawbarPosition (int value)
 {
@@ -101,11 +110,11 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
     // A host may write anything into a parameter; the engines only ever see
     // finite values inside the declared ranges.
     RawParameterValues raw;
-    for (size_t i = 0; i < raw.size(); ++i)
+    for (const auto i : snapshotReadOrder)
     {
-        const auto& spec = parameterTable[i];
-        const float value = rawValues[i]->load (std::memory_order_relaxed);
-        raw[i] = std::isfinite (value) ? juce::jlimit (spec.minimum, spec.maximum, value) : spec.defaultValue;
+        const auto& spec = parameterTable[(size_t) i];
+        const float value = rawValues[(size_t) i]->load (std::memory_order_relaxed);
+        raw[(size_t) i] = std::isfinite (value) ? juce::jlimit (spec.minimum, spec.maximum, value) : spec.defaultValue;
     }
 
     const auto settings = BlockSettings::fromRawValues (raw, editorAttention.load(), sampleRate);

@@ -44,6 +44,18 @@ public:
 
     juce::AudioProcessorValueTreeState parameters;
 
+private:
+    OrganVoicePool voicePool;
+    LeslieSimulator leslie;
+    double sampleRate = 44100.0; // Hz
+    juce::Random random;
+    float modWheel = 0.0f;   // controller 1 / 127
+    float expression = 1.0f; // controller 11 / 127
+    TonewheelGenerator tonewheels;
+    juce::dsp::Reverb reverb;
+    juce::Reverb::Parameters reverbParams;
+
+public:
     // The on-screen keyboard's state. The editor publishes it here while it is open
     // and clears it first thing when it closes; the audio thread reads it once per
     // block. The state itself is owned by the processor (onScreenKeyboard below),
@@ -59,15 +71,6 @@ private:
     void handleMidiEvent (const juce::MidiMessage& message, const BlockSettings& settings);
     void setParameterNormalised (int index, float normalisedValue);
 
-    OrganVoicePool voicePool;
-    LeslieSimulator leslie;
-    double sampleRate = 44100.0; // Hz
-    juce::Random random;
-    float modWheel = 0.0f;   // controller 1 / 127
-    float expression = 1.0f; // controller 11 / 127
-    TonewheelGenerator tonewheels;
-    juce::dsp::Reverb reverb;
-    juce::Reverb::Parameters reverbParams;
     float focusGain = 1.0f; // linear, smoothed toward the block's target
 
     // The voice organs draw their random numbers from `random` through this.
