@@ -1,7 +1,7 @@
 // render: plays a Standard MIDI File through a plug-in and writes a WAV.
 //
 //   render [--plugin PATH|URI] [--midi FILE] [--out FILE] [--rate HZ] [--block N]
-//          [--channels N] [--tail SECONDS] [--quiet]
+//          [--channels N] [--tail SECONDS] [--set "PARAMETER NAME=NORMALISED VALUE"]... [--quiet]
 //
 // Prints the output's peak and RMS level and the real-time factor (seconds of
 // audio per second spent inside the plug-in's processBlock).
@@ -19,7 +19,7 @@ namespace
 void usage()
 {
     std::cerr << "usage: render [--plugin PATH|URI] [--midi FILE] [--out FILE] [--rate HZ] [--block N]\n"
-                 "              [--channels N] [--tail SECONDS] [--quiet]\n"
+                 "              [--channels N] [--tail SECONDS] [--set \"NAME=VALUE 0..1\"]... [--quiet]\n"
                  "defaults: the VST3 built with this tool, demo/demo.mid, render.wav, 48000 Hz,\n"
                  "          512-sample blocks, 2 channels, 2 s of tail\n";
 }
@@ -34,6 +34,7 @@ int main (int argc, char* argv[])
     juce::String plugin (BRASSGATE_DEFAULT_VST3), midiPath ("demo/demo.mid"), outPath ("render.wav");
     MidiRenderer::Settings settings;
     bool quiet = false;
+    juce::StringPairArray parameterSettings;
 
     for (int i = 1; i < argc; ++i)
     {
@@ -48,6 +49,9 @@ int main (int argc, char* argv[])
         else if (arg == "--block" && hasValue) settings.blockSize = value().getIntValue();
         else if (arg == "--channels" && hasValue) settings.channels = value().getIntValue();
         else if (arg == "--tail" && hasValue) settings.tailSeconds = value().getDoubleValue();
+        else if (arg == "--set" && hasValue && value().containsChar ('='))
+            parameterSettings.set (juce::String (argv[i]).upToLastOccurrenceOf ("=", false, false),
+                                   juce::String (argv[i]).fromLastOccurrenceOf ("=", false, false));
         else if (arg == "--quiet") quiet = true;
         else { usage(); return 2; }
     }
@@ -74,6 +78,24 @@ int main (int argc, char* argv[])
     {
         std::cerr << "render: " << error << "\n";
         return 1;
+    }
+
+    // Parameters by their names as the host shows them, with normalised values.
+    for (const auto& name : parameterSettings.getAllKeys())
+    {
+        bool found = false;
+        for (auto* p : instance->getParameters())
+            if (p->getName (100) == name)
+            {
+                p->setValueNotifyingHost (juce::jlimit (0.0f, 1.0f, parameterSettings[name].getFloatValue()));
+                found = true;
+            }
+
+        if (! found)
+        {
+            std::cerr << "render: the plug-in has no parameter named \"" << name << "\"\n";
+            return 2;
+        }
     }
 
     const double seconds = sequence.getEndTime() + settings.tailSeconds;
