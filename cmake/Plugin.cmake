@@ -37,6 +37,13 @@ target_sources(BrassgateOrgan PRIVATE
     source/processor/ParameterTable.cpp
     source/editor/OrganEditor.cpp)
 
+# The editor's look and its custom controls.
+target_sources(BrassgateOrgan PRIVATE
+    source/ui/OrganLookAndFeel.cpp
+    source/ui/DrawbarSlider.cpp
+    source/ui/OrganButton.cpp
+    source/ui/CRTOverlay.cpp)
+
 target_include_directories(BrassgateOrgan PUBLIC source/processor source/editor source/ui)
 
 target_compile_definitions(BrassgateOrgan PUBLIC

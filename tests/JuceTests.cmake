@@ -18,3 +18,16 @@ target_link_libraries(host_tests PRIVATE brassgate_juce_host GTest::gtest)
 target_compile_definitions(host_tests PRIVATE BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}")
 add_dependencies(host_tests BrassgateOrgan_VST3)
 gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 120)
+
+# Tests of the editor and its controls: they link the plug-in's shared code like the
+# processor tests. They draw into images only and need no display.
+add_executable(editor_tests
+    processor/TestMain.cpp
+    editor/EditorLayoutTest.cpp
+    editor/OrganTypeTest.cpp
+    editor/DrawbarTest.cpp
+    editor/EditorLifetimeTest.cpp)
+target_include_directories(editor_tests PRIVATE editor $<TARGET_PROPERTY:BrassgateOrgan,INCLUDE_DIRECTORIES>)
+target_compile_definitions(editor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,COMPILE_DEFINITIONS>)
+target_link_libraries(editor_tests PRIVATE BrassgateOrgan GTest::gtest)
+gtest_discover_tests(editor_tests DISCOVERY_TIMEOUT 120)
