@@ -104,3 +104,9 @@ add_dependencies(render BrassgateOrgan_VST3)
 
 # The side-by-side benchmark runner behind `make bench`.
 include(cmake/Bench.cmake OPTIONAL)
+
+# Renders the editor to PNG files for the documentation: scripts/screenshots.sh.
+add_executable(screenshots tools/screenshots/ScreenshotMain.cpp)
+target_include_directories(screenshots PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,INCLUDE_DIRECTORIES>)
+target_compile_definitions(screenshots PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,COMPILE_DEFINITIONS>)
+target_link_libraries(screenshots PRIVATE BrassgateOrgan)

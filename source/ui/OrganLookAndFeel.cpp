@@ -24,7 +24,10 @@ void OrganLookAndFeel::drawToggleButton (juce::Graphics& g, juce::ToggleButton& 
 
     g.setFont (monospacedFont (10.0f, true));
     g.setColour (on ? accentColour : accentColour.withAlpha ((uint8) 128));
-    g.drawText (button.getButtonText() + (on ? "://ON" : "://OFF"), area, juce::Justification::centred, true);
+    // The switches are narrow for their label and state at this size: the text is
+    // squeezed before it is shortened, so that the state stays readable.
+    g.drawFittedText (button.getButtonText() + (on ? "://ON" : "://OFF"), area.toNearestInt(),
+                      juce::Justification::centred, 1, 0.6f);
 }
 
 void OrganLookAndFeel::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int height,
