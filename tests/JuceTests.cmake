@@ -31,3 +31,6 @@ target_include_directories(editor_tests PRIVATE editor $<TARGET_PROPERTY:Brassga
 target_compile_definitions(editor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,COMPILE_DEFINITIONS>)
 target_link_libraries(editor_tests PRIVATE BrassgateOrgan GTest::gtest)
 gtest_discover_tests(editor_tests DISCOVERY_TIMEOUT 120)
+
+# The editor as a host opens it, inside the built VST3 module.
+target_sources(host_tests PRIVATE editor/HostEditorTest.cpp)

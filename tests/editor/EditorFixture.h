@@ -54,7 +54,6 @@ struct OrganEditorTestAccess
     juce::ToggleButton& keysButton() { return editor.keysButton; }
     juce::MidiKeyboardComponent& keyboard() { return editor.keyboard; }
     juce::Slider& leslieKnob() { return editor.leslieKnob; }
-    juce::Label& leslieLabel() { return editor.leslieLabel; }
 
     // Every laid-out child, with its name.
     std::vector<std::pair<juce::String, juce::Component*>> namedChildren()
