@@ -65,11 +65,158 @@ constexpr WheelMap makeWheelMap()
 
 constexpr WheelMap wheelMap = makeWheelMap();
 
-// 64-bit sine rounded to 32 bits, the precision every sine of the engine uses.
-inline float sine32 (double radians)
+// Where each group of sine arguments sits in the per-sample batch: the 91
+// fundamentals, the odd harmonics 3 to 11 of wheels 1 to 12 (harmonic by
+// harmonic), the level terms of wheels 13 to 91 and the second harmonics of
+// wheels 49 to 91.
+constexpr int numLowWheels = 12;
+constexpr int numHarmonics = 5;
+constexpr int fundamentalArgs = 0;
+constexpr int harmonicArgs = fundamentalArgs + numWheels;
+constexpr int levelArgs = harmonicArgs + numHarmonics * numLowWheels;
+constexpr int secondHarmonicArgs = levelArgs + (numWheels - numLowWheels);
+constexpr int numWheelSines = secondHarmonicArgs + (numWheels - 48);
+
+// 0.7 x i, radians: the fixed part of wheel i's level-term argument.
+struct LevelOffsets
 {
-    return static_cast<float> (std::sin (radians));
+    double radians[numWheels] {};
+};
+
+constexpr LevelOffsets makeLevelOffsets()
+{
+    LevelOffsets offsets;
+    for (int i = 0; i < numWheels; ++i)
+        offsets.radians[i] = 0.7 * i;
+    return offsets;
 }
+
+constexpr LevelOffsets levelOffsets = makeLevelOffsets();
+
+// The scale of a drawbar gain by the number n of closed contacts that share its
+// wheel, worked out once: 1 / sqrt(n) for shared wheels, exactly 1 for n <= 1.
+struct ShareScale
+{
+    float ofUses[numKeys * numDrawbars + 1] {};
+
+    ShareScale()
+    {
+        ofUses[0] = 1.0f;
+        ofUses[1] = 1.0f;
+        for (int n = 2; n <= numKeys * numDrawbars; ++n)
+            ofUses[n] = 1.0f / std::sqrt (static_cast<float> (n));
+    }
+};
+
+const ShareScale shareScale;
+
+// The wheels' arrays and this sample's constants, for the wheel-bank step.
+struct WheelBank
+{
+    double* phase;             // cycles, [0, 1)
+    const double* frequency;   // Hz
+    float* raw;                // signal before the pickup filter
+    float* output;             // signal the keys read
+    float* filterState;        // pickup low-pass state
+    double pitchFactor;        // common drift, near 1
+    double sampleInterval;     // seconds
+    double sampleRate;         // Hz
+    MathMode mode;             // arithmetic of the sines
+};
+
+// Moves all 91 wheels one sample on: phases, every sine, crosstalk and pickup
+// filter. Written as plain loops over the arrays so that the compiler can work
+// on many wheels at a time; compiled once per instruction set below.
+template <bool fused>
+inline __attribute__ ((always_inline)) void stepWheels (const WheelBank& bank) noexcept
+{
+    double* __restrict wheelPhase = bank.phase;
+    const double* __restrict wheelFrequency = bank.frequency;
+    float* __restrict wheelRaw = bank.raw;
+    float* __restrict wheelOutput = bank.output;
+    float* __restrict wheelFilterState = bank.filterState;
+    const double p = bank.pitchFactor;
+    const double sampleInterval = bank.sampleInterval;
+    const double harmonicLimit = 0.45 * bank.sampleRate; // Hz; harmonics above it would alias
+
+    // Every sine of this sample, argument first (radians), then all evaluated together.
+    alignas (64) double arguments[numWheelSines];
+    alignas (64) float sines[numWheelSines];
+
+    for (int i = 0; i < numWheels; ++i)
+    {
+        const double phase = wheelPhase[i] + wheelFrequency[i] * p * sampleInterval;
+        // Back into [0, 1): nothing below 1, subtracting 1 above it (or more, should
+        // a wheel outrun the sample rate). Unconditional, so that it vectorises.
+        wheelPhase[i] = phase - sinekernel::floorOf (phase);
+    }
+
+    for (int i = 0; i < numWheels; ++i)
+        arguments[fundamentalArgs + i] = twoPi * wheelPhase[i];
+
+    for (int h = 0; h < numHarmonics; ++h)
+        for (int i = 0; i < numLowWheels; ++i)
+            arguments[harmonicArgs + h * numLowWheels + i] = lowWheelHarmonics[h] * arguments[fundamentalArgs + i];
+
+    // Each wheel's own level offset within +-0.5 % and a slight shape, from the phase just updated.
+    for (int i = numLowWheels; i < numWheels; ++i)
+        arguments[levelArgs + i - numLowWheels] = levelOffsets.radians[i] + 0.13 * wheelPhase[i];
+
+    for (int i = firstPickupFilteredWheel; i < numWheels; ++i)
+        arguments[secondHarmonicArgs + i - firstPickupFilteredWheel] = 2.0 * arguments[fundamentalArgs + i];
+
+    if (bank.mode == MathMode::reference)
+        sinekernel::referenceSinesToFloat (arguments, sines, numWheelSines);
+    else
+        for (int i = 0; i < numWheelSines; ++i)
+            sines[i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[i]));
+
+    // The twelve lowest wheels: band-limited, square-like.
+    alignas (64) float clean[numWheels]; // this sample's signals before crosstalk
+    for (int i = 0; i < numLowWheels; ++i)
+    {
+        float s = sines[fundamentalArgs + i];
+        for (int h = 0; h < numHarmonics; ++h)
+            if (harmonicLimit > lowWheelHarmonics[h] * wheelFrequency[i])
+                s += sines[harmonicArgs + h * numLowWheels + i] * lowWheelHarmonicWeights[h];
+        clean[i] = s * 0.55f;
+    }
+
+    for (int i = numLowWheels; i < firstPickupFilteredWheel; ++i)
+        clean[i] = (sines[levelArgs + i - numLowWheels] * 0.005f + 1.0f) * sines[fundamentalArgs + i];
+
+    // The upper wheels add a weak second harmonic.
+    for (int i = firstPickupFilteredWheel; i < numWheels; ++i)
+    {
+        const float s = (sines[levelArgs + i - numLowWheels] * 0.005f + 1.0f) * sines[fundamentalArgs + i];
+        clean[i] = s + sines[secondHarmonicArgs + i - firstPickupFilteredWheel] * 0.012f;
+    }
+
+    // Crosstalk: 1 % of each neighbour, from the signals before any leakage.
+    wheelRaw[0] = clean[0] + clean[1] * 0.01f;
+    for (int i = 1; i < numWheels - 1; ++i)
+        wheelRaw[i] = clean[i] + (clean[i + 1] + clean[i - 1]) * 0.01f;
+    wheelRaw[numWheels - 1] = clean[numWheels - 1] + clean[numWheels - 2] * 0.01f;
+
+    // Pickup low-pass of the upper wheels.
+    const float interval = static_cast<float> (sampleInterval);
+    const float brightCoefficient = std::min (0.99f, interval * 4500.0f * 6.2832f);
+    const float darkCoefficient = std::min (0.99f, interval * 3500.0f * 6.2832f);
+
+    for (int i = 0; i < firstPickupFilteredWheel; ++i)
+        wheelOutput[i] = wheelRaw[i];
+
+    for (int i = firstPickupFilteredWheel; i < numWheels; ++i)
+    {
+        const float g = i < firstDarkPickupWheel ? brightCoefficient : darkCoefficient;
+        wheelFilterState[i] += g * (wheelRaw[i] - wheelFilterState[i]);
+        wheelOutput[i] = wheelFilterState[i];
+    }
+}
+
+void stepWheelsPlain (const WheelBank& bank) noexcept { stepWheels<false> (bank); }
+BRASSGATE_LANES_AVX2 void stepWheelsAvx2 (const WheelBank& bank) noexcept { stepWheels<true> (bank); }
+BRASSGATE_LANES_AVX512 void stepWheelsAvx512 (const WheelBank& bank) noexcept { stepWheels<true> (bank); }
 
 // trunc(level x 8 + 0.5), kept inside the gain table whatever the level.
 inline int drawbarStepFor (float level)
@@ -129,6 +276,7 @@ void TonewheelGenerator::prepare (double newSampleRate)
     outputHighPassState = 0.0f;
 
     keys.fill (TonewheelKey {});
+    activeKeys = 0;
 
     for (int i = 0; i < numWheels; ++i)
     {
@@ -153,6 +301,7 @@ void TonewheelGenerator::noteOn (int note, float velocity)
     const bool anyKeyHeld = std::any_of (keys.begin(), keys.end(), [] (const TonewheelKey& k) { return k.isHeld(); });
 
     auto& key = keys[(size_t) (note - lowestNote)];
+    activeKeys |= std::uint64_t { 1 } << (note - lowestNote);
     key.velocity = velocity >= 0.0f ? std::min (velocity, 1.0f) : 0.0f; // NaN and negatives give silence
     key.active = true;
     key.released = false;
@@ -208,6 +357,8 @@ void TonewheelGenerator::allNotesOff()
         key.active = false;
         std::fill (std::begin (key.contactClosed), std::end (key.contactClosed), false);
     }
+
+    activeKeys = 0;
 }
 
 float TonewheelGenerator::renderSample (const DrawbarLevels& drawbarLevels,
@@ -237,33 +388,48 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
         driftTime -= 100.0;
 
     const double t = driftTime;
-    float pitchFactor = sine32 (t * 0.5 * twoPi) * 0.0003f + 1.0f;
-    pitchFactor = pitchFactor + sine32 (t * 6.3 * twoPi) * 0.00008f;
-    pitchFactor = pitchFactor + sine32 (t * 3.1 * twoPi) * 0.00012f;
+    float pitchFactor = static_cast<float> (sinekernel::sine (t * 0.5 * twoPi, mathMode)) * 0.0003f + 1.0f;
+    pitchFactor = pitchFactor + static_cast<float> (sinekernel::sine (t * 6.3 * twoPi, mathMode)) * 0.00008f;
+    pitchFactor = pitchFactor + static_cast<float> (sinekernel::sine (t * 3.1 * twoPi, mathMode)) * 0.00012f;
 
     advanceWheels (pitchFactor);
 
     const float interval = static_cast<float> (sampleInterval); // seconds
 
-    const bool anyKeyHeld = std::any_of (keys.begin(), keys.end(), [] (const TonewheelKey& k) { return k.isHeld(); });
+    bool anyKeyHeld = false;
+    for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
+        anyKeyHeld = anyKeyHeld || ! keys[(size_t) __builtin_ctzll (m)].released;
+
     if (! anyKeyHeld)
         percussionArmed = std::min (percussionArmed + interval * 8.0f, 1.0f);
 
-    int drawbarSteps[numDrawbars];
+    if (activeKeys == 0)
+        return 0.0f;
+
+    // The pulled drawbars, lowest footage first, and their gains.
+    int pulled[numDrawbars];
+    float pulledGain[numDrawbars]; // linear, by drawbar
+    int numPulled = 0;
     for (int j = 0; j < numDrawbars; ++j)
-        drawbarSteps[j] = drawbarStepFor (drawbarLevels[(size_t) j]);
+    {
+        const int step = drawbarStepFor (drawbarLevels[(size_t) j]);
+        pulledGain[j] = drawbarGains[step];
+        if (step > 0)
+            pulled[numPulled++] = j;
+    }
 
     // Wheels connected through more than one closed contact are shared, and scaled down.
-    int wheelUsage[numWheels] = {};
-    for (int k = 0; k < numKeys; ++k)
+    alignas (64) int wheelUsage[numWheels] = {};
+    for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
     {
+        const int k = __builtin_ctzll (m);
         const auto& key = keys[(size_t) k];
-        if (! key.active)
-            continue;
 
-        for (int j = 0; j < numDrawbars; ++j)
-            if (drawbarSteps[j] > 0 && key.contactClosed[j])
-                ++wheelUsage[wheelMap.index[k][j]];
+        for (int p = 0; p < numPulled; ++p)
+        {
+            const int j = pulled[p];
+            wheelUsage[wheelMap.index[k][j]] += key.contactClosed[j] ? 1 : 0;
+        }
     }
 
     const float attackIncrement = interval / 0.005f;  // 5 ms from 0 to full
@@ -274,11 +440,10 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
 
     float total = 0.0f;
 
-    for (int k = 0; k < numKeys; ++k)
+    for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
     {
+        const int k = __builtin_ctzll (m);
         auto& key = keys[(size_t) k];
-        if (! key.active)
-            continue;
 
         if (key.released)
         {
@@ -286,6 +451,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
             if (key.envelope <= 0.0f)
             {
                 key.active = false;
+                activeKeys &= ~(std::uint64_t { 1 } << k);
                 continue;
             }
         }
@@ -296,11 +462,9 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
 
         float keySum = 0.0f;
 
-        for (int j = 0; j < numDrawbars; ++j)
+        for (int p = 0; p < numPulled; ++p)
         {
-            const int step = drawbarSteps[j];
-            if (step == 0)
-                continue; // a pushed-in drawbar's contact does not count down
+            const int j = pulled[p]; // a pushed-in drawbar's contact does not count down
 
             if (! key.contactClosed[j])
             {
@@ -322,11 +486,8 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
                 key.bounce[j] = key.bounce[j] * 0.991f;
             }
 
-            float gain = drawbarGains[step];
-            const int usage = wheelUsage[wheel];
-            if (usage > 1)
-                gain = gain * (1.0f / std::sqrt (static_cast<float> (usage)));
-
+            // A wheel used once keeps its gain exactly (scale 1), so no branch is needed.
+            const float gain = pulledGain[j] * shareScale.ofUses[wheelUsage[wheel]];
             keySum += gain * w;
         }
 
@@ -344,7 +505,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
         if (key.clickRemaining > 0 && clickOn)
         {
             key.clickPhase = key.clickPhase + interval * 3000.0f;
-            const double s = std::sin (twoPi * static_cast<double> (key.clickPhase));
+            const double s = sinekernel::sine (twoPi * static_cast<double> (key.clickPhase), mathMode);
             const int n = key.clickRemaining;
             key.clickRemaining = n - 1;
             const float e = static_cast<float> (n) / releaseClickLength;
@@ -360,58 +521,14 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
 
 void TonewheelGenerator::advanceWheels (float pitchFactor)
 {
-    const double p = static_cast<double> (pitchFactor);
-    const double harmonicLimit = 0.45 * sampleRate; // Hz; harmonics above it would alias
+    const WheelBank bank { wheelPhase.data(), wheelFrequency.data(), wheelRaw.data(), wheelOutput.data(),
+                           wheelFilterState.data(), static_cast<double> (pitchFactor), sampleInterval, sampleRate, mathMode };
 
-    for (int i = 0; i < numWheels; ++i)
+    switch (sinekernel::laneSet())
     {
-        double& phase = wheelPhase[(size_t) i];
-        phase += wheelFrequency[(size_t) i] * p * sampleInterval;
-        if (phase >= 1.0)
-            phase -= std::floor (phase); // the same as subtracting 1 unless the wheel outruns the sample rate
-
-        const double a = twoPi * phase;
-        float s = sine32 (a);
-
-        if (i < 12)
-        {
-            for (int h = 0; h < 5; ++h)
-                if (harmonicLimit > lowWheelHarmonics[h] * wheelFrequency[(size_t) i])
-                    s += sine32 (lowWheelHarmonics[h] * a) * lowWheelHarmonicWeights[h];
-            s = s * 0.55f;
-        }
-        else
-        {
-            // Each wheel's own level offset within +-0.5 % and a slight shape.
-            s = (sine32 (0.7 * i + 0.13 * phase) * 0.005f + 1.0f) * s;
-            if (i >= firstPickupFilteredWheel)
-                s += sine32 (2.0 * a) * 0.012f; // a weak second harmonic
-        }
-
-        wheelRaw[(size_t) i] = s;
-    }
-
-    // Crosstalk: 1 % of each neighbour, from the signals before any leakage.
-    const std::array<float, numWheels> clean = wheelRaw;
-    wheelRaw[0] += clean[1] * 0.01f;
-    for (int i = 1; i < numWheels - 1; ++i)
-        wheelRaw[(size_t) i] += (clean[(size_t) i + 1] + clean[(size_t) i - 1]) * 0.01f;
-    wheelRaw[numWheels - 1] += clean[numWheels - 2] * 0.01f;
-
-    // Pickup low-pass of the upper wheels.
-    const float interval = static_cast<float> (sampleInterval);
-    const float brightCoefficient = std::min (0.99f, interval * 4500.0f * 6.2832f);
-    const float darkCoefficient = std::min (0.99f, interval * 3500.0f * 6.2832f);
-
-    for (int i = 0; i < firstPickupFilteredWheel; ++i)
-        wheelOutput[(size_t) i] = wheelRaw[(size_t) i];
-
-    for (int i = firstPickupFilteredWheel; i < numWheels; ++i)
-    {
-        const float g = i < firstDarkPickupWheel ? brightCoefficient : darkCoefficient;
-        float& state = wheelFilterState[(size_t) i];
-        state += g * (wheelRaw[(size_t) i] - state);
-        wheelOutput[(size_t) i] = state;
+        case sinekernel::LaneSet::avx512: stepWheelsAvx512 (bank); break;
+        case sinekernel::LaneSet::avx2: stepWheelsAvx2 (bank); break;
+        default: stepWheelsPlain (bank); break;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DrawbarLevels.h"
+#include "SineKernel.h"
 #include "TonewheelKey.h"
 
 #include <array>
@@ -49,6 +50,11 @@ public:
     // Moves all 91 wheels one sample on; the first step of renderSample.
     void advanceWheels (float pitchFactor);
 
+    // The arithmetic of the sines and tangents: the engine's own kernels (the
+    // default) or the C library's, for comparing the two. Either may be chosen
+    // at any time; the sound is the same within rounding.
+    void setMathMode (MathMode mode) noexcept { mathMode = mode; }
+
     // The scanner mode (0 to 5) for a chorus amount (0 to 1).
     static int scannerModeFor (float chorusAmount);
 
@@ -93,11 +99,13 @@ private:
 
     double sampleRate = 44100.0;                    // Hz
     double sampleInterval = 1.0 / 44100.0;          // seconds per sample
-    std::array<double, numWheels> wheelFrequency {}; // Hz; all zero until prepare, so silent
-    std::array<double, numWheels> wheelPhase {};     // cycles, [0, 1)
-    std::array<float, numWheels> wheelRaw {};        // this sample, crosstalk included, before the pickup filter
-    std::array<float, numWheels> wheelOutput {};     // this sample, after the pickup filter: what keys read
-    std::array<float, numWheels> wheelFilterState {}; // pickup low-pass state of wheels 49 to 91
+    // The wheel bank: plain aligned arrays, one entry per wheel, worked on many
+    // wheels at a time.
+    alignas (64) std::array<double, numWheels> wheelFrequency {}; // Hz; all zero until prepare, so silent
+    alignas (64) std::array<double, numWheels> wheelPhase {};     // cycles, [0, 1)
+    alignas (64) std::array<float, numWheels> wheelRaw {};        // this sample, crosstalk included, before the pickup filter
+    alignas (64) std::array<float, numWheels> wheelOutput {};     // this sample, after the pickup filter: what keys read
+    alignas (64) std::array<float, numWheels> wheelFilterState {}; // pickup low-pass state of wheels 49 to 91
     std::array<float, scannerLength> scannerLine {}; // circular delay line, samples of the key mix
     int scannerWriteIndex = 0;                      // next slot to write, 0 to 511
     double scannerLfoPhase = 0.0;                   // cycles of the 7 Hz triangle, [0, 1)
@@ -107,6 +115,8 @@ private:
     float outputLowPass2 = 0.0f;                    // output stage: second low-pass section
     float outputHighPassState = 0.0f;               // output stage: low-passed copy removed by the high-pass
     std::array<TonewheelKey, numKeys> keys {};
+    std::uint64_t activeKeys = 0;                   // bit k set while keys[k] is active, so the loops visit only sounding keys
     float percussionArmed = 1.0f;                   // 0 to 1; percussion may trigger above 0.5
     std::uint32_t randomState = 48271;              // minimal-standard generator for contact timing
+    MathMode mathMode = MathMode::fast;             // arithmetic of the sines and tangents
 };

@@ -1,0 +1,58 @@
+#include "SineKernel.h"
+
+// The lane width is picked once, when the program starts: AVX-512 or AVX2 with
+// fused multiply-adds where the processor has them, plain SSE2 otherwise. The
+// loops are written for the compiler to vectorise; each variant below is the
+// same loop compiled for its instruction set.
+namespace sinekernel
+{
+namespace
+{
+template <bool fused>
+inline __attribute__ ((always_inline)) void sineLoop (const double* __restrict x, float* __restrict out, int n) noexcept
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<float> (sineFor<fused> (x[i]));
+}
+
+void plainSines (const double* x, float* out, int n) noexcept { sineLoop<false> (x, out, n); }
+BRASSGATE_LANES_AVX2 void avx2Sines (const double* x, float* out, int n) noexcept { sineLoop<true> (x, out, n); }
+BRASSGATE_LANES_AVX512 void avx512Sines (const double* x, float* out, int n) noexcept { sineLoop<true> (x, out, n); }
+
+LaneSet pickLaneSet() noexcept
+{
+#if BRASSGATE_HAVE_WIDE_LANES
+    __builtin_cpu_init();
+    const bool fma = __builtin_cpu_supports ("fma");
+    if (fma && __builtin_cpu_supports ("avx512f") && __builtin_cpu_supports ("avx512dq")
+        && __builtin_cpu_supports ("avx512vl") && __builtin_cpu_supports ("avx512bw") && __builtin_cpu_supports ("avx512cd"))
+        return LaneSet::avx512;
+    if (fma && __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("bmi2"))
+        return LaneSet::avx2;
+#endif
+    return LaneSet::plain;
+}
+} // namespace
+
+LaneSet laneSet() noexcept
+{
+    static const LaneSet best = pickLaneSet();
+    return best;
+}
+
+void sinesToFloat (const double* x, float* out, int n) noexcept
+{
+    switch (laneSet())
+    {
+        case LaneSet::avx512: avx512Sines (x, out, n); break;
+        case LaneSet::avx2: avx2Sines (x, out, n); break;
+        default: plainSines (x, out, n); break;
+    }
+}
+
+void referenceSinesToFloat (const double* x, float* out, int n) noexcept
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<float> (std::sin (x[i]));
+}
+} // namespace sinekernel

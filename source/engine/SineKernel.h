@@ -1,0 +1,207 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+// Which arithmetic the engines use for their sines and hyperbolic tangents.
+// `fast` is the engines' own polynomial kernels, evaluated many lanes at a
+// time; `reference` calls the C library for every value, one at a time. Both
+// give the same sound (the kernels agree with the library to within a couple
+// of units in the last place of a double, and every engine rounds its sines to
+// single precision); `reference` exists so the engines can be compared against
+// the library.
+enum class MathMode
+{
+    fast,
+    reference
+};
+
+namespace sinekernel
+{
+// Arguments up to this magnitude (radians) are reduced exactly enough for the
+// result to stay within two units in the last place. The engines' arguments
+// stay far below it; callers whose arguments are unbounded check it.
+constexpr double maxArgument = 1.0e6;
+
+namespace detail
+{
+constexpr double invPi = 0.318309886183790671538; // 1 / pi
+// pi in four parts; the first three carry few enough bits that q x part is
+// exact for every |q| below 2^24.
+constexpr double piA = 3.1415926218032836914;
+constexpr double piB = 3.1786509424591713469e-08;
+constexpr double piC = 1.2246467864107188502e-16;
+constexpr double piD = 1.2736634327021899816e-24;
+// Adding 1.5 x 2^52 rounds to the nearest integer and leaves it in the low mantissa bits.
+constexpr double roundMagic = 6755399441055744.0;
+
+// sin(r) = r + r t P(t), t = r^2, |r| <= pi/2: a near-minimax fit, error below 4e-19.
+constexpr double c0 = -0.16666666666666666;
+constexpr double c1 = 0.008333333333333316;
+constexpr double c2 = -0.00019841269841254974;
+constexpr double c3 = 2.7557319219163234e-06;
+constexpr double c4 = -2.5052107616996182e-08;
+constexpr double c5 = 1.6058977312464087e-10;
+constexpr double c6 = -7.643970296798572e-13;
+constexpr double c7 = 2.7314447669863995e-15;
+
+// Moves the parity of n (held in the low mantissa bit of `shifted`) into the
+// sign of r: sin(r + n pi) = (-1)^n sin(r).
+inline double withParitySign (double r, double shifted) noexcept
+{
+    std::uint64_t nBits, rBits;
+    std::memcpy (&nBits, &shifted, sizeof nBits);
+    std::memcpy (&rBits, &r, sizeof rBits);
+    rBits ^= nBits << 63;
+    std::memcpy (&r, &rBits, sizeof r);
+    return r;
+}
+
+// sin(x - offset x pi) for |x| <= maxArgument and offset 0 or 0.5, with plain
+// multiplies and adds only: the same bits on every processor.
+inline double shiftedSine (double x, double offset) noexcept
+{
+    const double shifted = (x * invPi - offset) + roundMagic;
+    const double n = shifted - roundMagic;  // nearest whole number of half turns
+    const double q = n + offset;
+    double r = x - q * piA;                 // exact: the two terms are within a factor 2
+    r = r - q * piB;
+    r = r - q * piC;
+    r = r - q * piD;                        // r in [-pi/2, pi/2]
+    r = withParitySign (r, shifted);
+
+    const double t = r * r;
+    double p = c7;
+    p = p * t + c6;
+    p = p * t + c5;
+    p = p * t + c4;
+    p = p * t + c3;
+    p = p * t + c2;
+    p = p * t + c1;
+    p = p * t + c0;
+    return r + (r * t) * p;
+}
+
+// pi as a double and the rest of it.
+constexpr double piHigh = 3.141592653589793;
+constexpr double piLow = 1.2246467991473532e-16;
+
+// sin(x), |x| <= maxArgument, with fused multiply-adds: for code compiled for
+// processors that have them (elsewhere each would be a slow library call).
+// The first reduction step is exact, since x and n pi_high are multiples of
+// 2^-51 once |x| >= 2 and within a factor 2 of each other below.
+inline double fusedSine (double x) noexcept
+{
+    const double shifted = __builtin_fma (x, invPi, roundMagic);
+    const double n = shifted - roundMagic;
+    double r = __builtin_fma (-n, piHigh, x);
+    r = __builtin_fma (-n, piLow, r);
+    r = withParitySign (r, shifted);
+
+    const double t = r * r;
+    double p = c7;
+    p = __builtin_fma (p, t, c6);
+    p = __builtin_fma (p, t, c5);
+    p = __builtin_fma (p, t, c4);
+    p = __builtin_fma (p, t, c3);
+    p = __builtin_fma (p, t, c2);
+    p = __builtin_fma (p, t, c1);
+    p = __builtin_fma (p, t, c0);
+    return __builtin_fma (r * t, p, r);
+}
+} // namespace detail
+
+// floor(x) for 0 <= x < 2^51 in plain arithmetic, which vectorises where the
+// library's floor does not: round to the nearest whole number, then step down
+// if that went up.
+inline double floorOf (double x) noexcept
+{
+    const double nearest = (x + detail::roundMagic) - detail::roundMagic;
+    return nearest > x ? nearest - 1.0 : nearest;
+}
+
+// The kernel for code compiled with (true) or without fused multiply-adds.
+template <bool fused>
+inline __attribute__ ((always_inline)) double sineFor (double x) noexcept
+{
+    if constexpr (fused)
+        return detail::fusedSine (x);
+    else
+        return detail::shiftedSine (x, 0.0);
+}
+
+// Instruction sets the engines' wide loops are compiled for, widest last.
+enum class LaneSet
+{
+    plain,  // SSE2, which every x86-64 processor has; no fused multiply-add
+    avx2,   // AVX2 with fused multiply-add
+    avx512  // AVX-512 with fused multiply-add
+};
+
+// The widest set this processor runs, found once.
+LaneSet laneSet() noexcept;
+
+// Compiles a function for one of the sets; its caller picks it by laneSet().
+#if defined(__x86_64__) && defined(__GNUC__)
+  #define BRASSGATE_LANES_AVX512 __attribute__ ((target ("arch=x86-64-v4")))
+  #define BRASSGATE_LANES_AVX2 __attribute__ ((target ("arch=x86-64-v3")))
+  #define BRASSGATE_HAVE_WIDE_LANES 1
+#else
+  #define BRASSGATE_LANES_AVX512
+  #define BRASSGATE_LANES_AVX2
+  #define BRASSGATE_HAVE_WIDE_LANES 0
+#endif
+
+// sin(x), radians, |x| <= maxArgument.
+inline double sine (double x) noexcept
+{
+    return detail::shiftedSine (x, 0.0);
+}
+
+// cos(x) = -sin(x - pi/2), radians, |x| <= maxArgument.
+inline double cosine (double x) noexcept
+{
+    return -detail::shiftedSine (x, 0.5);
+}
+
+// out[i] = float(sin(x[i])) for n values with |x[i]| <= maxArgument; many lanes at a time.
+void sinesToFloat (const double* x, float* out, int n) noexcept;
+
+// The same with the C library's sine.
+void referenceSinesToFloat (const double* x, float* out, int n) noexcept;
+
+inline void sinesToFloat (const double* x, float* out, int n, MathMode mode) noexcept
+{
+    if (mode == MathMode::reference)
+        referenceSinesToFloat (x, out, n);
+    else
+        sinesToFloat (x, out, n);
+}
+
+// sin(x) of a single value for either mode; arguments beyond maxArgument go to the C library.
+inline double sine (double x, MathMode mode) noexcept
+{
+    if (mode == MathMode::reference || ! (std::abs (x) <= maxArgument))
+        return std::sin (x);
+
+    return sine (x);
+}
+
+// Single-precision sine of a single-precision argument: the double kernel rounded.
+inline float sine (float x, MathMode mode) noexcept
+{
+    if (mode == MathMode::reference || ! (std::abs (x) <= static_cast<float> (maxArgument)))
+        return std::sin (x);
+
+    return static_cast<float> (sine (static_cast<double> (x)));
+}
+
+inline float cosine (float x, MathMode mode) noexcept
+{
+    if (mode == MathMode::reference || ! (std::abs (x) <= static_cast<float> (maxArgument)))
+        return std::cos (x);
+
+    return static_cast<float> (cosine (static_cast<double> (x)));
+}
+} // namespace sinekernel
