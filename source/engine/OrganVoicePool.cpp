@@ -23,27 +23,48 @@ constexpr float voxRampMultiples[5] = { 0.5f, 1.0f, 2.0f, 4.0f, 3.0f };
 constexpr float voxRampWeights[5] = { 0.5f, 1.0f, 0.8f, 0.5f, 0.3f };
 constexpr float churchMultiples[9] = { 0.5f, 1.5f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 8.0f };
 
-// Moves one oscillator phase (cycles) a sample on. The frequency product stays
-// in single precision; the phase itself is double. A single wrap keeps the phase
-// in 0 to 1 for any frequency up to the sample rate; the second one catches the
-// top notes' high partials at low rates, which step more than a cycle.
-inline void advancePhase (double& phase, float noteHz, float multiple, float pitchFactor, double sampleRate) noexcept
+constexpr int maxOscillators = 9; // per voice
+
+// Oscillator phases (cycles) a sample on, many at a time: phase += step / rate,
+// step being the oscillator's frequency in Hz (single precision, widened). A
+// single wrap keeps the phase in 0 to 1 for any frequency up to the sample
+// rate; the second one catches the top notes' high partials at low rates,
+// which step more than a cycle.
+inline __attribute__ ((always_inline)) void advancePhaseLoop (double* __restrict phase, const float* __restrict stepHz,
+                                                              int n, double sampleRate) noexcept
 {
-    phase += static_cast<double> (noteHz * multiple * pitchFactor) / sampleRate;
-
-    if (phase > 1.0)
+    for (int i = 0; i < n; ++i)
     {
-        phase -= 1.0;
-
-        if (phase > 1.0)
-            phase -= std::floor (phase);
+        double p = phase[i] + static_cast<double> (stepHz[i]) / sampleRate;
+        p = p > 1.0 ? p - 1.0 : p;
+        p = p > 1.0 ? p - sinekernel::floorOf (p) : p;
+        phase[i] = p;
     }
 }
 
-// A sine taken in double precision and rounded to single.
-inline float sine64 (double radians) noexcept
+void advancePhasesPlain (double* phase, const float* stepHz, int n, double sampleRate) noexcept
 {
-    return static_cast<float> (std::sin (radians));
+    advancePhaseLoop (phase, stepHz, n, sampleRate);
+}
+
+BRASSGATE_LANES_AVX2 void advancePhasesAvx2 (double* phase, const float* stepHz, int n, double sampleRate) noexcept
+{
+    advancePhaseLoop (phase, stepHz, n, sampleRate);
+}
+
+BRASSGATE_LANES_AVX512 void advancePhasesAvx512 (double* phase, const float* stepHz, int n, double sampleRate) noexcept
+{
+    advancePhaseLoop (phase, stepHz, n, sampleRate);
+}
+
+void advancePhases (double* phase, const float* stepHz, int n, double sampleRate) noexcept
+{
+    switch (sinekernel::laneSet())
+    {
+        case sinekernel::LaneSet::avx512: advancePhasesAvx512 (phase, stepHz, n, sampleRate); break;
+        case sinekernel::LaneSet::avx2: advancePhasesAvx2 (phase, stepHz, n, sampleRate); break;
+        default: advancePhasesPlain (phase, stepHz, n, sampleRate); break;
+    }
 }
 
 inline bool isUsableStep (float step) noexcept
@@ -109,6 +130,7 @@ void OrganVoicePool::startVoice (int note, float velocity, bool percussionOn, do
     }
 
     auto& voice = voices[(size_t) chosen];
+    noteHz[(size_t) chosen] = noteFrequency (note);
     voice.active = true;
     voice.note = note;
     voice.velocity = velocity;
@@ -190,10 +212,21 @@ float OrganVoicePool::renderVoices (int organType,
     const bool chorusOn = chorusDepth > 0.01f;
     const bool modWheelOn = modWheel > 0.05f;
 
-    float sum = 0.0f;
+    // Rate of the mod-wheel vibrato (types 1 and 3) or tremolo (type 2), Hz at a clock of 7 Hz.
+    const float modRate = organType == farfisa ? modWheel * 2.0f + 5.5f   // 5.5 to 7.5 Hz
+                        : organType == vox     ? modWheel * 4.0f + 4.0f   // 4 to 8 Hz
+                                               : modWheel * 1.5f + 4.5f;  // 4.5 to 6 Hz
 
-    for (auto& voice : voices)
+    // 1. Envelopes and modulation clocks, voice by voice; the voices that sound
+    //    this sample and the arguments (radians) of their modulation sines.
+    int sounding[numVoices];
+    alignas (64) float chorusArgument[numVoices];
+    alignas (64) float modArgument[numVoices];
+    int numSounding = 0;
+
+    for (int i = 0; i < numVoices; ++i)
     {
+        auto& voice = voices[(size_t) i];
         if (! voice.active)
             continue;
 
@@ -215,45 +248,184 @@ float OrganVoicePool::renderVoices (int organType,
 
         // The clock runs only with the chorus on; with it off, the mod-wheel
         // vibrato and tremolo hold the value the clock stopped at.
-        float pitchFactor = 1.0f;
-
         if (chorusOn)
-        {
             voice.vibratoTime += chorusVibratoRate / rateF;
-            pitchFactor = std::sin (voice.vibratoTime * twoPi32) * chorusDepth * 0.004f + 1.0f;
-        }
 
+        chorusArgument[numSounding] = voice.vibratoTime * twoPi32;
+        modArgument[numSounding] = modRate * voice.vibratoTime / 7.0f * twoPi32;
+        sounding[numSounding++] = i;
+    }
+
+    if (numSounding == 0)
+        return 0.0f;
+
+    alignas (64) float chorusSine[numVoices];
+    alignas (64) float modSine[numVoices];
+    if (chorusOn)
+        sinekernel::sinesOfFloats (chorusArgument, chorusSine, numSounding, mathMode);
+    if (modWheelOn)
+        sinekernel::sinesOfFloats (modArgument, modSine, numSounding, mathMode);
+
+    // 2. The oscillators of this organ type: which phase slot each uses and its
+    //    frequency multiple. The church organ sounds only its pulled drawbars.
+    int oscillatorSlot[maxOscillators];
+    float oscillatorMultiple[maxOscillators];
+    int numOscillators = 0;
+
+    if (organType == farfisa)
+    {
+        for (int o = 0; o < 4; ++o, ++numOscillators)
+        {
+            oscillatorSlot[o] = o;
+            oscillatorMultiple[o] = farfisaMultiples[o];
+        }
+    }
+    else if (organType == vox)
+    {
+        for (int o = 0; o < 5; ++o, ++numOscillators)
+        {
+            oscillatorSlot[o] = o;
+            oscillatorMultiple[o] = voxRampMultiples[o];
+        }
+        oscillatorSlot[numOscillators] = 5; // the sine, in phase with ramp 1
+        oscillatorMultiple[numOscillators++] = 1.0f;
+    }
+    else
+    {
+        for (int j = 0; j < 9; ++j)
+        {
+            // A closed drawbar's oscillator stands still and draws no noise.
+            if (drawbarLevels[(size_t) j] >= 0.01f)
+            {
+                oscillatorSlot[numOscillators] = j;
+                oscillatorMultiple[numOscillators++] = churchMultiples[j];
+            }
+        }
+    }
+
+    // 3. Pitch factors and every oscillator's phase, all voices together.
+    alignas (64) double phase[numVoices * maxOscillators];  // cycles
+    alignas (64) float stepHz[numVoices * maxOscillators];  // Hz
+    const int numPhases = numSounding * numOscillators;
+
+    for (int s = 0; s < numSounding; ++s)
+    {
+        const auto& voice = voices[(size_t) sounding[s]];
+        float v = chorusOn ? chorusSine[s] * chorusDepth * 0.004f + 1.0f : 1.0f;
+
+        if (modWheelOn && organType == farfisa) // up to +-0.8 %
+            v *= modSine[s] * modWheel * 0.008f + 1.0f;
+        else if (modWheelOn && organType == church) // up to +-0.5 %
+            v *= modSine[s] * modWheel * 0.005f + 1.0f;
+
+        const float hz = noteHz[(size_t) sounding[s]];
+
+        for (int o = 0; o < numOscillators; ++o)
+        {
+            phase[s * numOscillators + o] = voice.phase[oscillatorSlot[o]];
+            stepHz[s * numOscillators + o] = hz * oscillatorMultiple[o] * v;
+        }
+    }
+
+    advancePhases (phase, stepHz, numPhases, rate);
+
+    for (int s = 0; s < numSounding; ++s)
+        for (int o = 0; o < numOscillators; ++o)
+            voices[(size_t) sounding[s]].phase[oscillatorSlot[o]] = phase[s * numOscillators + o];
+
+    // 4. The waveform sines (64-bit, rounded), all voices together: FARFISA one
+    //    per oscillator, VOX the one sine oscillator, CHURCH the first three
+    //    harmonics of every oscillator.
+    alignas (64) double argument[3 * numVoices * maxOscillators]; // radians
+    alignas (64) float sine[3 * numVoices * maxOscillators];
+    int numSines = 0;
+
+    if (organType == farfisa)
+    {
+        for (int k = 0; k < numPhases; ++k)
+            argument[k] = twoPi64 * phase[k];
+        numSines = numPhases;
+    }
+    else if (organType == vox)
+    {
+        for (int s = 0; s < numSounding; ++s)
+            argument[s] = twoPi64 * phase[s * numOscillators + 5];
+        numSines = numSounding;
+    }
+    else
+    {
+        for (int k = 0; k < numPhases; ++k)
+        {
+            const double a = twoPi64 * phase[k];
+            argument[k] = a;
+            argument[numPhases + k] = 2.0 * a;
+            argument[2 * numPhases + k] = 3.0 * a;
+        }
+        numSines = 3 * numPhases;
+    }
+
+    sinekernel::sinesToFloat (argument, sine, numSines, mathMode);
+
+    // The church organ's noise: one draw per sounding oscillator, voice by voice.
+    float noise[numVoices * maxOscillators];
+    if (organType == church)
+        for (int k = 0; k < numPhases; ++k)
+            noise[k] = random.nextFloat();
+
+    // 5. Each voice's sample, in voice order.
+    float sum = 0.0f;
+
+    for (int s = 0; s < numSounding; ++s)
+    {
+        auto& voice = voices[(size_t) sounding[s]];
+        const double* p = phase + s * numOscillators; // this voice's phases, cycles
         float d = 0.0f;
 
-        switch (organType)
+        if (organType == farfisa)
         {
-            case farfisa:
-                if (modWheelOn) // 5.5 to 7.5 Hz, up to +-0.8 %
-                    pitchFactor *= std::sin ((modWheel * 2.0f + 5.5f) * voice.vibratoTime / 7.0f * twoPi32) * modWheel * 0.008f + 1.0f;
+            // Each part is a pulse of 40 % duty blended with a sine of the same phase, -1 to 1.
+            float part[4];
+            for (int o = 0; o < 4; ++o)
+            {
+                const float square = p[o] < 0.4 ? 1.0f : -1.0f;
+                part[o] = sine[s * 4 + o] * 0.3f + square * 0.7f;
+            }
+            d = (part[0] * 0.6f + part[1] + part[2] * 0.7f + part[3] * 0.4f) * 0.15f;
+        }
+        else if (organType == vox)
+        {
+            float ramps = 0.0f;
+            for (int o = 0; o < 5; ++o)
+            {
+                // A ramp from -1 to 1 with its ends rounded off by a cubic.
+                const float x = static_cast<float> (p[o]) * 2.0f - 1.0f;
+                const float shaped = x - x * x * x * 0.33f;
+                ramps += shaped * voxRampWeights[o];
+            }
+            d = (sine[s] * 0.4f + ramps) * 0.1f;
 
-                d = renderFarfisaVoice (voice, pitchFactor, rate);
-                break;
-
-            case vox:
-                d = renderVoxVoice (voice, pitchFactor, rate);
-
-                if (modWheelOn) // tremolo, 4 to 8 Hz, dipping by up to half
-                    d *= 1.0f - modWheel * 0.5f * (std::sin ((modWheel * 4.0f + 4.0f) * voice.vibratoTime / 7.0f * twoPi32) * 0.5f + 0.5f);
-
-                break;
-
-            default: // church
-                if (modWheelOn) // 4.5 to 6 Hz, up to +-0.5 %
-                    pitchFactor *= std::sin ((modWheel * 1.5f + 4.5f) * voice.vibratoTime / 7.0f * twoPi32) * modWheel * 0.005f + 1.0f;
-
-                d = renderChurchVoice (voice, drawbarLevels, pitchFactor, rate, random);
-                break;
+            if (modWheelOn) // tremolo, dipping by up to half
+                d *= 1.0f - modWheel * 0.5f * (modSine[s] * 0.5f + 0.5f);
+        }
+        else
+        {
+            // Each drawbar: a nearly pure partial with a little second and third
+            // harmonic and a trace of noise.
+            float partials = 0.0f;
+            for (int o = 0; o < numOscillators; ++o)
+            {
+                const int k = s * numOscillators + o;
+                const float x = sine[numPhases + k] * 0.08f + sine[k] + sine[2 * numPhases + k] * 0.04f
+                                + (noise[k] * 2.0f - 1.0f) * 0.005f;
+                partials += x * drawbarLevels[(size_t) oscillatorSlot[o]];
+            }
+            d = partials * 0.1f;
         }
 
         // Percussion: a sine at two or three times the note, 12 ms, from 0.25 down to 0.
         if (voice.percRemaining > 0 && voice.percHarmonic > 0)
         {
-            voice.percPhase += noteFrequency (voice.note) * static_cast<float> (voice.percHarmonic) / rateF;
+            voice.percPhase += noteHz[(size_t) sounding[s]] * static_cast<float> (voice.percHarmonic) / rateF;
             d += std::sin (voice.percPhase * twoPi32) * (static_cast<float> (voice.percRemaining) / percussionLength) * 0.25f;
             --voice.percRemaining;
         }
@@ -270,73 +442,4 @@ float OrganVoicePool::renderVoices (int organType,
     }
 
     return sum;
-}
-
-float OrganVoicePool::renderFarfisaVoice (OrganVoice& voice, float pitchFactor, double sampleRate) noexcept
-{
-    const float noteHz = noteFrequency (voice.note);
-    float part[4]; // pulse of 40 % duty blended with a sine of the same phase, -1 to 1
-
-    for (int i = 0; i < 4; ++i)
-    {
-        double& p = voice.phase[i];
-        advancePhase (p, noteHz, farfisaMultiples[i], pitchFactor, sampleRate);
-
-        const float square = p < 0.4 ? 1.0f : -1.0f;
-        part[i] = sine64 (twoPi64 * p) * 0.3f + square * 0.7f;
-    }
-
-    return (part[0] * 0.6f + part[1] + part[2] * 0.7f + part[3] * 0.4f) * 0.15f;
-}
-
-float OrganVoicePool::renderVoxVoice (OrganVoice& voice, float pitchFactor, double sampleRate) noexcept
-{
-    const float noteHz = noteFrequency (voice.note);
-    float ramps = 0.0f;
-
-    for (int i = 0; i < 5; ++i)
-    {
-        double& p = voice.phase[i];
-        advancePhase (p, noteHz, voxRampMultiples[i], pitchFactor, sampleRate);
-
-        // A ramp from -1 to 1 with its ends rounded off by a cubic.
-        const float x = static_cast<float> (p) * 2.0f - 1.0f;
-        const float shaped = x - x * x * x * 0.33f;
-        ramps += shaped * voxRampWeights[i];
-    }
-
-    // A sine at the note, in phase with ramp 1 (same start, same step).
-    advancePhase (voice.phase[5], noteHz, 1.0f, pitchFactor, sampleRate);
-    const float sine = sine64 (twoPi64 * voice.phase[5]);
-
-    return (sine * 0.4f + ramps) * 0.1f;
-}
-
-float OrganVoicePool::renderChurchVoice (OrganVoice& voice,
-                                         const DrawbarLevels& drawbarLevels,
-                                         float pitchFactor,
-                                         double sampleRate,
-                                         RandomSource& random)
-{
-    const float noteHz = noteFrequency (voice.note);
-    float sum = 0.0f;
-
-    for (int j = 0; j < 9; ++j)
-    {
-        // A closed drawbar's oscillator stands still and draws no noise.
-        if (! (drawbarLevels[(size_t) j] >= 0.01f))
-            continue;
-
-        double& p = voice.phase[j];
-        advancePhase (p, noteHz, churchMultiples[j], pitchFactor, sampleRate);
-
-        const float r = random.nextFloat();
-        const double a = twoPi64 * p; // radians
-
-        // A nearly pure partial with a little second and third harmonic and a trace of noise.
-        const float s = sine64 (2.0 * a) * 0.08f + sine64 (a) + sine64 (3.0 * a) * 0.04f + (r * 2.0f - 1.0f) * 0.005f;
-        sum += s * drawbarLevels[(size_t) j];
-    }
-
-    return sum * 0.1f;
 }

@@ -3,6 +3,7 @@
 #include "DrawbarLevels.h"
 #include "OrganVoice.h"
 #include "RandomSource.h"
+#include "SineKernel.h"
 
 #include <array>
 
@@ -52,6 +53,10 @@ public:
 
     const std::array<OrganVoice, numVoices>& getVoices() const noexcept { return voices; }
 
+    // The arithmetic of the sines: the pool's own kernels (the default) or the
+    // C library's, for comparing the two. Either may be chosen at any time.
+    void setMathMode (MathMode mode) noexcept { mathMode = mode; }
+
     // The rate actually used for a rate the caller passes, Hz.
     static double usableSampleRate (double sampleRate) noexcept;
 
@@ -59,15 +64,7 @@ public:
     static float noteFrequency (int note) noexcept;
 
 private:
-    // One sample of each waveform for a voice; pitchFactor scales every
-    // oscillator frequency (vibrato). sampleRate must be a usable rate.
-    static float renderFarfisaVoice (OrganVoice& voice, float pitchFactor, double sampleRate) noexcept;
-    static float renderVoxVoice (OrganVoice& voice, float pitchFactor, double sampleRate) noexcept;
-    static float renderChurchVoice (OrganVoice& voice,
-                                    const DrawbarLevels& drawbarLevels,
-                                    float pitchFactor,
-                                    double sampleRate,
-                                    RandomSource& random);
-
     std::array<OrganVoice, numVoices> voices {};
+    std::array<float, numVoices> noteHz {}; // f(note) of each voice's note, Hz, set when the voice starts
+    MathMode mathMode = MathMode::fast;     // arithmetic of the sines
 };

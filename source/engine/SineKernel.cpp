@@ -15,9 +15,20 @@ inline __attribute__ ((always_inline)) void sineLoop (const double* __restrict x
         out[i] = static_cast<float> (sineFor<fused> (x[i]));
 }
 
+template <bool fused>
+inline __attribute__ ((always_inline)) void floatSineLoop (const float* __restrict x, float* __restrict out, int n) noexcept
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<float> (sineFor<fused> (static_cast<double> (x[i])));
+}
+
 void plainSines (const double* x, float* out, int n) noexcept { sineLoop<false> (x, out, n); }
 BRASSGATE_LANES_AVX2 void avx2Sines (const double* x, float* out, int n) noexcept { sineLoop<true> (x, out, n); }
 BRASSGATE_LANES_AVX512 void avx512Sines (const double* x, float* out, int n) noexcept { sineLoop<true> (x, out, n); }
+
+void plainFloatSines (const float* x, float* out, int n) noexcept { floatSineLoop<false> (x, out, n); }
+BRASSGATE_LANES_AVX2 void avx2FloatSines (const float* x, float* out, int n) noexcept { floatSineLoop<true> (x, out, n); }
+BRASSGATE_LANES_AVX512 void avx512FloatSines (const float* x, float* out, int n) noexcept { floatSineLoop<true> (x, out, n); }
 
 LaneSet pickLaneSet() noexcept
 {
@@ -48,6 +59,29 @@ void sinesToFloat (const double* x, float* out, int n) noexcept
         case LaneSet::avx2: avx2Sines (x, out, n); break;
         default: plainSines (x, out, n); break;
     }
+}
+
+void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
+{
+    if (mode == MathMode::reference)
+    {
+        for (int i = 0; i < n; ++i)
+            out[i] = std::sin (x[i]);
+        return;
+    }
+
+    switch (laneSet())
+    {
+        case LaneSet::avx512: avx512FloatSines (x, out, n); break;
+        case LaneSet::avx2: avx2FloatSines (x, out, n); break;
+        default: plainFloatSines (x, out, n); break;
+    }
+
+    // Arguments beyond the kernel's range (a modulation clock left running for
+    // days at a very low sample rate) go to the library.
+    for (int i = 0; i < n; ++i)
+        if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
+            out[i] = std::sin (x[i]);
 }
 
 void referenceSinesToFloat (const double* x, float* out, int n) noexcept

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-// Which arithmetic the engines use for their sines and hyperbolic tangents.
+// Which arithmetic the engines use for their 64-bit sines.
 // `fast` is the engines' own polynomial kernels, evaluated many lanes at a
 // time; `reference` calls the C library for every value, one at a time. Both
 // give the same sound (the kernels agree with the library to within a couple
@@ -170,6 +170,11 @@ void sinesToFloat (const double* x, float* out, int n) noexcept;
 
 // The same with the C library's sine.
 void referenceSinesToFloat (const double* x, float* out, int n) noexcept;
+
+// Single-precision sines of single-precision arguments: out[i] = sin(x[i]) for
+// n values with |x[i]| <= maxArgument, the double kernel rounded, many lanes at
+// a time; in reference mode the C library's single-precision sine.
+void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept;
 
 inline void sinesToFloat (const double* x, float* out, int n, MathMode mode) noexcept
 {

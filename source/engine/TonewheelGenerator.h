@@ -50,7 +50,7 @@ public:
     // Moves all 91 wheels one sample on; the first step of renderSample.
     void advanceWheels (float pitchFactor);
 
-    // The arithmetic of the sines and tangents: the engine's own kernels (the
+    // The arithmetic of the 64-bit sines: the engine's own kernels (the
     // default) or the C library's, for comparing the two. Either may be chosen
     // at any time; the sound is the same within rounding.
     void setMathMode (MathMode mode) noexcept { mathMode = mode; }
@@ -118,5 +118,5 @@ private:
     std::uint64_t activeKeys = 0;                   // bit k set while keys[k] is active, so the loops visit only sounding keys
     float percussionArmed = 1.0f;                   // 0 to 1; percussion may trigger above 0.5
     std::uint32_t randomState = 48271;              // minimal-standard generator for contact timing
-    MathMode mathMode = MathMode::fast;             // arithmetic of the sines and tangents
+    MathMode mathMode = MathMode::fast;             // arithmetic of the 64-bit sines
 };

@@ -1,0 +1,102 @@
+#include "RenderScenarios.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+// The engines' own sine kernels against the C library: every scenario is
+// rendered twice, once with each, and every output sample must agree.
+
+namespace
+{
+constexpr double tolerance = 1.0e-6; // largest difference allowed in any output sample
+
+struct Difference
+{
+    double worst = 0.0; // largest absolute difference
+    long at = -1;       // sample where it occurs
+};
+
+Difference largestDifference (const std::vector<float>& a, const std::vector<float>& b)
+{
+    Difference d;
+    for (size_t n = 0; n < a.size(); ++n)
+    {
+        const double diff = std::abs (static_cast<double> (a[n]) - static_cast<double> (b[n]));
+        if (! (diff <= d.worst)) // NaN counts as a difference too
+        {
+            d.worst = diff;
+            d.at = static_cast<long> (n);
+        }
+    }
+    return d;
+}
+
+float peak (const std::vector<float>& signal)
+{
+    float p = 0.0f;
+    for (float x : signal)
+        p = std::max (p, std::abs (x));
+    return p;
+}
+
+scenarios::Render renderWith (const scenarios::Scenario& s, MathMode mode)
+{
+    return scenarios::render (s, [mode] (TonewheelGenerator& generator, OrganVoicePool& pool, LeslieSimulator&) {
+        generator.setMathMode (mode);
+        pool.setMathMode (mode);
+    });
+}
+
+std::vector<scenarios::Scenario> allScenarios()
+{
+    auto list = scenarios::toneWheelScenarios();
+    for (auto& s : scenarios::voiceScenarios())
+        list.push_back (s);
+    return list;
+}
+
+class Fidelity : public ::testing::TestWithParam<scenarios::Scenario>
+{
+};
+} // namespace
+
+TEST_P (Fidelity, OwnKernelsMatchTheLibraryInEveryOutputSample)
+{
+    const auto& scenario = GetParam();
+    const auto fast = renderWith (scenario, MathMode::fast);
+    const auto reference = renderWith (scenario, MathMode::reference);
+
+    // A scenario that renders silence would prove nothing.
+    ASSERT_GT (peak (reference.engine), 0.1f);
+    ASSERT_GT (peak (reference.left), 0.1f);
+
+    const struct
+    {
+        const char* what;
+        const std::vector<float>& fast;
+        const std::vector<float>& reference;
+    } outputs[] = {
+        { "engine", fast.engine, reference.engine },
+        { "rotary left", fast.left, reference.left },
+        { "rotary right", fast.right, reference.right },
+    };
+
+    for (const auto& o : outputs)
+    {
+        const auto d = largestDifference (o.fast, o.reference);
+        std::cout << "  " << scenario.name << ", " << o.what << ": worst difference " << d.worst << "\n";
+        EXPECT_LE (d.worst, tolerance) << o.what << " at sample " << d.at;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P (TenSecondsAt48kHz, Fidelity, ::testing::ValuesIn (allScenarios()),
+                          [] (const ::testing::TestParamInfo<scenarios::Scenario>& info) {
+                              std::string name;
+                              for (char c : info.param.name)
+                                  if (std::isalnum (static_cast<unsigned char> (c)))
+                                      name += c;
+                              return name;
+                          });
