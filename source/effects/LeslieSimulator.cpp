@@ -175,8 +175,9 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
     const float aL = 0.45f * cosHorn + 0.55f;
     const float aR = 0.45f * cosHornOpposite + 0.55f;
     const float d1 = 0.35f * std::sin (hornAngle) + 0.35f; // ms
+    // The left and right lines hold the same samples, so one read serves both sides.
     const float tL = readTap (hornLineLeft, d1, sr);
-    const float tR = readTap (hornLineRight, d1, sr);
+    const float tR = tL;
 
     const float w4k = std::min (0.99f, 4000.0f / sr * 6.2832f);
     hornFilterLeft += (tL * aL - hornFilterLeft) * w4k;
@@ -186,16 +187,18 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
 
     // Horn, second tap: 0.2 to 0.8 ms, a third of a turn later, unmodulated in level.
     const float d2 = 0.3f * std::sin (hornAngle + 2.094f) + 0.5f; // ms
-    hL += 0.2f * readTap (hornLineLeft, d2, sr);
-    hR += 0.2f * readTap (hornLineRight, d2, sr);
+    const float secondTap = readTap (hornLineLeft, d2, sr);
+    hL += 0.2f * secondTap;
+    hR += 0.2f * secondTap;
 
     // Drum: 0.05 to 0.35 ms; g follows the speed control's position, not the rotor.
     const float bL = 0.3f * std::cos (drumAngle) + 0.7f;
     const float bR = 0.3f * std::cos (drumAngle + pi) + 0.7f;
     const float d3 = 0.15f * std::sin (drumAngle) + 0.2f; // ms
     const float g = 0.8f * s + 1.2f;
-    const float sumL = (readTap (drumLineLeft, d3, sr) * bL + hL) * g;
-    const float sumR = (readTap (drumLineRight, d3, sr) * bR + hR) * g;
+    const float drumTap = readTap (drumLineLeft, d3, sr);
+    const float sumL = (drumTap * bL + hL) * g;
+    const float sumR = (drumTap * bR + hR) * g;
 
     const float w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
     left = cabinetColour (sumL, bodyLeft, toneLeft, w3500);

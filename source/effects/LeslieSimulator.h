@@ -39,7 +39,7 @@ public:
 private:
     using Line = std::array<float, lineLength>;
 
-    float readTap (const Line& line, float delayMs, float sampleRateF) const noexcept;
+    inline float readTap (const Line& line, float delayMs, float sampleRateF) const noexcept;
 
     float hornAngle = 0.0f; // radians, 0 to 2 pi
     float drumAngle = 0.0f; // radians, 0 to 2 pi

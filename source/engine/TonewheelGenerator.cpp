@@ -277,6 +277,9 @@ void TonewheelGenerator::prepare (double newSampleRate)
 
     keys.fill (TonewheelKey {});
     activeKeys = 0;
+    closedContacts.fill (0);
+    bouncingContacts.fill (0);
+    mixStale = true;
 
     for (int i = 0; i < numWheels; ++i)
     {
@@ -318,6 +321,13 @@ void TonewheelGenerator::noteOn (int note, float velocity)
         key.bounce[j] = bounceRandom * 0.25f + 0.25f;
     }
 
+    closedContacts[(size_t) (note - lowestNote)] = 0;
+    bouncingContacts[(size_t) (note - lowestNote)] = 0;
+    for (int j = 0; j < numDrawbars; ++j)
+        if (key.bounce[j] > 0.001f)
+            bouncingContacts[(size_t) (note - lowestNote)] |= static_cast<std::uint16_t> (1u << j);
+    mixStale = true;
+
     // Single trigger: only the first key of a phrase takes the percussion.
     if (! anyKeyHeld && percussionArmed > 0.5f)
     {
@@ -348,6 +358,8 @@ void TonewheelGenerator::noteOff (int note)
 
     // The delays are kept: contacts whose delay has run out close again on the next sample.
     std::fill (std::begin (key.contactClosed), std::end (key.contactClosed), false);
+    closedContacts[(size_t) (note - lowestNote)] = 0;
+    mixStale = true;
 }
 
 void TonewheelGenerator::allNotesOff()
@@ -359,6 +371,8 @@ void TonewheelGenerator::allNotesOff()
     }
 
     activeKeys = 0;
+    closedContacts.fill (0);
+    mixStale = true;
 }
 
 float TonewheelGenerator::renderSample (const DrawbarLevels& drawbarLevels,
@@ -406,30 +420,48 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
     if (activeKeys == 0)
         return 0.0f;
 
-    // The pulled drawbars, lowest footage first, and their gains.
+    // The pulled drawbars, lowest footage first.
+    int steps[numDrawbars];
     int pulled[numDrawbars];
-    float pulledGain[numDrawbars]; // linear, by drawbar
     int numPulled = 0;
+    unsigned pulledMask = 0;
+    bool drawbarsMoved = false;
     for (int j = 0; j < numDrawbars; ++j)
     {
-        const int step = drawbarStepFor (drawbarLevels[(size_t) j]);
-        pulledGain[j] = drawbarGains[step];
-        if (step > 0)
+        steps[j] = drawbarStepFor (drawbarLevels[(size_t) j]);
+        drawbarsMoved = drawbarsMoved || steps[j] != mixSteps[j];
+        if (steps[j] > 0)
+        {
             pulled[numPulled++] = j;
+            pulledMask |= 1u << j;
+        }
     }
 
-    // Wheels connected through more than one closed contact are shared, and scaled down.
-    alignas (64) int wheelUsage[numWheels] = {};
-    for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
+    if (mixStale || drawbarsMoved)
     {
-        const int k = __builtin_ctzll (m);
-        const auto& key = keys[(size_t) k];
-
-        for (int p = 0; p < numPulled; ++p)
+        // Wheels connected through more than one closed contact are shared, and scaled down.
+        wheelUsage.fill (0);
+        for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
         {
-            const int j = pulled[p];
-            wheelUsage[wheelMap.index[k][j]] += key.contactClosed[j] ? 1 : 0;
+            const int k = __builtin_ctzll (m);
+            for (int p = 0; p < numPulled; ++p)
+                wheelUsage[(size_t) wheelMap.index[k][pulled[p]]] += (closedContacts[(size_t) k] >> pulled[p]) & 1;
         }
+
+        // A wheel used once keeps its gain exactly (scale 1).
+        for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
+        {
+            const int k = __builtin_ctzll (m);
+            for (int p = 0; p < numPulled; ++p)
+            {
+                const int wheel = wheelMap.index[k][pulled[p]];
+                mixWheel[k][p] = wheel;
+                mixGain[k][p] = drawbarGains[steps[pulled[p]]] * shareScale.ofUses[wheelUsage[(size_t) wheel]];
+            }
+        }
+
+        std::copy (std::begin (steps), std::end (steps), std::begin (mixSteps));
+        mixStale = false;
     }
 
     const float attackIncrement = interval / 0.005f;  // 5 ms from 0 to full
@@ -452,6 +484,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
             {
                 key.active = false;
                 activeKeys &= ~(std::uint64_t { 1 } << k);
+                mixStale = true;
                 continue;
             }
         }
@@ -461,34 +494,49 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
         }
 
         float keySum = 0.0f;
+        const bool contactsPending = (pulledMask & ~closedContacts[(size_t) k]) != 0;
+        const bool bouncing = clickOn && (pulledMask & bouncingContacts[(size_t) k]) != 0;
 
-        for (int p = 0; p < numPulled; ++p)
+        if (! contactsPending && ! bouncing)
         {
-            const int j = pulled[p]; // a pushed-in drawbar's contact does not count down
-
-            if (! key.contactClosed[j])
+            // Every pulled contact closed and quiet: the drawbar sum alone.
+            float term[numDrawbars];
+            for (int p = 0; p < numPulled; ++p)
+                term[p] = mixGain[k][p] * wheelOutput[(size_t) mixWheel[k][p]];
+            for (int p = 0; p < numPulled; ++p)
+                keySum += term[p];
+        }
+        else
+        {
+            for (int p = 0; p < numPulled; ++p)
             {
-                if (key.contactDelay[j] > 0)
+                const int j = pulled[p]; // a pushed-in drawbar's contact does not count down
+
+                if (! key.contactClosed[j])
                 {
-                    --key.contactDelay[j];
-                    continue;
+                    if (key.contactDelay[j] > 0)
+                    {
+                        --key.contactDelay[j];
+                        continue;
+                    }
+                    key.contactClosed[j] = true;
+                    closedContacts[(size_t) k] |= static_cast<std::uint16_t> (1u << j);
+                    mixStale = true; // the wheel's usage counts from the next sample on
                 }
-                key.contactClosed[j] = true;
+
+                const float w = wheelOutput[(size_t) mixWheel[k][p]];
+
+                // Contact bounce: a burst of the contact's own wheel as it closes.
+                if (key.bounce[j] > 0.001f && clickOn)
+                {
+                    keySum += key.bounce[j] * w * 5.0f * keyClick;
+                    key.bounce[j] = key.bounce[j] * 0.991f;
+                    if (! (key.bounce[j] > 0.001f))
+                        bouncingContacts[(size_t) k] &= static_cast<std::uint16_t> (~(1u << j));
+                }
+
+                keySum += mixGain[k][p] * w;
             }
-
-            const int wheel = wheelMap.index[k][j];
-            const float w = wheelOutput[(size_t) wheel];
-
-            // Contact bounce: a burst of the contact's own wheel as it closes.
-            if (key.bounce[j] > 0.001f && clickOn)
-            {
-                keySum += key.bounce[j] * w * 5.0f * keyClick;
-                key.bounce[j] = key.bounce[j] * 0.991f;
-            }
-
-            // A wheel used once keeps its gain exactly (scale 1), so no branch is needed.
-            const float gain = pulledGain[j] * shareScale.ofUses[wheelUsage[wheel]];
-            keySum += gain * w;
         }
 
         if (percussionOn && key.percussionTriggered && key.percussionLevel > 0.001f)

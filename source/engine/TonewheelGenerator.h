@@ -116,6 +116,17 @@ private:
     float outputHighPassState = 0.0f;               // output stage: low-passed copy removed by the high-pass
     std::array<TonewheelKey, numKeys> keys {};
     std::uint64_t activeKeys = 0;                   // bit k set while keys[k] is active, so the loops visit only sounding keys
+
+    // The key mix's bookkeeping, so that a key whose contacts have all settled
+    // costs one multiply and add per pulled drawbar. Rebuilt whenever a key
+    // starts, stops, opens or closes a contact, or a drawbar moves.
+    std::array<std::uint16_t, numKeys> closedContacts {};   // bit j set while keys[k].contactClosed[j]
+    std::array<std::uint16_t, numKeys> bouncingContacts {}; // bit j set while keys[k].bounce[j] > 0.001
+    bool mixStale = true;                           // the usage counts and mix gains below need rebuilding
+    int mixSteps[numDrawbars] {};                   // drawbar steps (0 to 8) the mix was built for
+    std::array<int, numWheels> wheelUsage {};       // closed contacts of sounding keys on each wheel
+    int mixWheel[numKeys][numDrawbars] {};          // per key, the wheel index of each pulled drawbar, lowest footage first
+    float mixGain[numKeys][numDrawbars] {};         // per key, the same drawbars' gains scaled for shared wheels, linear
     float percussionArmed = 1.0f;                   // 0 to 1; percussion may trigger above 0.5
     std::uint32_t randomState = 48271;              // minimal-standard generator for contact timing
     MathMode mathMode = MathMode::fast;             // arithmetic of the 64-bit sines
