@@ -67,10 +67,10 @@ float advanceAngle (float angle, float speed, float sampleRateF) noexcept
 }
 
 // Saturation, a small body resonance and a 3.5 kHz tone filter, one side.
-float cabinetColour (float x, float& body, float& tone, float w3500) noexcept
+float cabinetColour (float x, float& body, float& tone, float w3500, MathMode mode) noexcept
 {
     // Asymmetric: the negative half reaches 1.1 instead of 1.
-    float u = x > 0.0f ? std::tanh (x) : 1.1f * std::tanh (0.85f * x);
+    float u = x > 0.0f ? sinekernel::hyperbolicTangent (x, mode) : 1.1f * sinekernel::hyperbolicTangent (0.85f * x, mode);
     body = 0.15f * body + 0.03f * u;
     u = u + body;
     tone += (u - tone) * w3500;
@@ -201,8 +201,8 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
     const float sumR = (drumTap * bR + hR) * g;
 
     const float w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
-    left = cabinetColour (sumL, bodyLeft, toneLeft, w3500);
-    right = cabinetColour (sumR, bodyRight, toneRight, w3500);
+    left = cabinetColour (sumL, bodyLeft, toneLeft, w3500, mathMode);
+    right = cabinetColour (sumR, bodyRight, toneRight, w3500, mathMode);
 
     writeIndex = (writeIndex + 1) % lineLength;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SineKernel.h"
+
 #include <array>
 
 // The rotary speaker: a horn and a drum rotor that turn the mono organ signal
@@ -27,6 +29,13 @@ public:
     // rotors stand still. The write index advances in either case. speedNorm is
     // the speed control's position, 0 to 1; a non-finite input sample counts as silence.
     void processSample (float input, float speedNorm, double sampleRate, float& left, float& right);
+
+    // The arithmetic of the cabinet's saturation: the engine's own tangent
+    // kernel (the default) or the C library's, for comparing the two. The
+    // rotor sines stay the library's in both: the taps' positions are rounded
+    // to single precision, which would turn the smallest difference there into
+    // an audible one.
+    void setMathMode (MathMode mode) noexcept { mathMode = mode; }
 
     float getHornSpeed() const noexcept { return hornSpeed; }
     float getDrumSpeed() const noexcept { return drumSpeed; }
@@ -63,4 +72,6 @@ private:
     float toneRight = 0.0f; // 3.5 kHz one-pole tone filter state, signal units
     float hornFilterLeft = 0.0f;  // 4 kHz one-pole smoothing of the horn tap, signal units
     float hornFilterRight = 0.0f; // 4 kHz one-pole smoothing of the horn tap, signal units
+
+    MathMode mathMode = MathMode::fast; // arithmetic of the cabinet's saturation
 };

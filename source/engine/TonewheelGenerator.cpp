@@ -622,8 +622,9 @@ float TonewheelGenerator::processOutputStage (float input)
 {
     const float x = input * 1.8f;
     // Asymmetric soft clip: the positive half a little harder, the negative a little louder.
-    const float m = x > 0.0f ? std::tanh (x * 1.1f) : std::tanh (x * 0.9f) * 1.05f;
-    const float y = std::tanh (x * 2.0f) * 0.04f + m;
+    const float m = x > 0.0f ? sinekernel::hyperbolicTangent (x * 1.1f, mathMode)
+                             : sinekernel::hyperbolicTangent (x * 0.9f, mathMode) * 1.05f;
+    const float y = sinekernel::hyperbolicTangent (x * 2.0f, mathMode) * 0.04f + m;
 
     outputFollower = outputFollower + 0.999f * (y - outputFollower);
     const float u = (y - outputFollower * 0.02f) * 0.55f;

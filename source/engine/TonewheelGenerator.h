@@ -50,7 +50,7 @@ public:
     // Moves all 91 wheels one sample on; the first step of renderSample.
     void advanceWheels (float pitchFactor);
 
-    // The arithmetic of the 64-bit sines: the engine's own kernels (the
+    // The arithmetic of the sines and tangents: the engine's own kernels (the
     // default) or the C library's, for comparing the two. Either may be chosen
     // at any time; the sound is the same within rounding.
     void setMathMode (MathMode mode) noexcept { mathMode = mode; }
@@ -129,5 +129,5 @@ private:
     float mixGain[numKeys][numDrawbars] {};         // per key, the same drawbars' gains scaled for shared wheels, linear
     float percussionArmed = 1.0f;                   // 0 to 1; percussion may trigger above 0.5
     std::uint32_t randomState = 48271;              // minimal-standard generator for contact timing
-    MathMode mathMode = MathMode::fast;             // arithmetic of the 64-bit sines
+    MathMode mathMode = MathMode::fast;             // arithmetic of the sines and tangents
 };

@@ -44,9 +44,10 @@ float peak (const std::vector<float>& signal)
 
 scenarios::Render renderWith (const scenarios::Scenario& s, MathMode mode)
 {
-    return scenarios::render (s, [mode] (TonewheelGenerator& generator, OrganVoicePool& pool, LeslieSimulator&) {
+    return scenarios::render (s, [mode] (TonewheelGenerator& generator, OrganVoicePool& pool, LeslieSimulator& leslie) {
         generator.setMathMode (mode);
         pool.setMathMode (mode);
+        leslie.setMathMode (mode);
     });
 }
 
