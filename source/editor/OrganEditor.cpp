@@ -141,6 +141,7 @@ OrganEditor::OrganEditor (OrganProcessor& p)
 OrganEditor::~OrganEditor()
 {
     organProcessor.keyboardState.store (nullptr);
+    organProcessor.releaseOnScreenKeys();
     setLookAndFeel (nullptr);
 }
 

@@ -120,7 +120,10 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
     const auto settings = BlockSettings::fromRawValues (raw, editorAttention.load(), sampleRate);
     const int numSamples = buffer.getNumSamples();
 
-    if (auto* keyboard = keyboardState.load())
+    auto* keyboard = keyboardState.load();
+    if (keyboard == nullptr && onScreenKeysToFlush.exchange (false))
+        keyboard = &onScreenKeyboard;
+    if (keyboard != nullptr)
         keyboard->processNextMidiBuffer (midi, 0, numSamples, true);
 
     for (const auto metadata : midi)
@@ -180,6 +183,12 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
         juce::dsp::AudioBlock<float> block (buffer);
         reverb.process (juce::dsp::ProcessContextReplacing<float> (block));
     }
+}
+
+void OrganProcessor::releaseOnScreenKeys()
+{
+    onScreenKeyboard.allNotesOff (0);
+    onScreenKeysToFlush.store (true);
 }
 
 void OrganProcessor::handleMidiEvent (const juce::MidiMessage& message, const BlockSettings& settings)

@@ -67,11 +67,17 @@ public:
     // Stored by the editor's timer: is anybody looking at the instrument?
     std::atomic<bool> editorAttention { true };
 
+    // Called by a closing editor after it has cleared keyboardState: keys still held
+    // down on the on-screen keyboard are released, and the next block delivers their
+    // note-offs, so that no note is left sounding.
+    void releaseOnScreenKeys();
+
 private:
     void handleMidiEvent (const juce::MidiMessage& message, const BlockSettings& settings);
     void setParameterNormalised (int index, float normalisedValue);
 
     float focusGain = 1.0f; // linear, smoothed toward the block's target
+    std::atomic<bool> onScreenKeysToFlush { false }; // note-offs of a closed editor wait in onScreenKeyboard
 
     // The voice organs draw their random numbers from `random` through this.
     struct ProcessorRandom final : RandomSource

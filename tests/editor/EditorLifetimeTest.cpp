@@ -63,3 +63,29 @@ TEST_F (EditorLifetime, TheTimerReportsAttentionAndClosingKeepsTheLastReport)
     editor.reset();
     EXPECT_FALSE (processor.editorAttention.load());
 }
+
+TEST_F (EditorLifetime, KeysHeldOnTheScreenAreReleasedWhenTheEditorCloses)
+{
+    processor.setPlayConfigDetails (0, 2, 48000.0, 512);
+    processor.prepareToPlay (48000.0, 512);
+    setParameter ("reverb", 0.0f);
+
+    juce::AudioBuffer<float> buffer (2, 512);
+    auto play = [&] (int blocks)
+    {
+        for (int b = 0; b < blocks; ++b)
+        {
+            juce::MidiBuffer midi;
+            processor.processBlock (buffer, midi);
+        }
+        return buffer.getMagnitude (0, 512);
+    };
+
+    openEditor();
+    processor.onScreenKeyboard.noteOn (1, 60, 0.8f); // held down with the mouse
+    EXPECT_GT (play (10), 0.05f);
+
+    access.reset();
+    editor.reset(); // closed with the key still down
+    EXPECT_LT (play (40), 1.0e-4f);
+}
