@@ -16,6 +16,12 @@ public:
     float nextFloat() override { return static_cast<float> (next() >> 8) * (1.0f / 16777216.0f); }
     bool nextBool() override { return (next() & 1u) != 0; }
 
+    void nextFloats (float* out, int count) override
+    {
+        for (int i = 0; i < count; ++i)
+            out[i] = static_cast<float> (next() >> 8) * (1.0f / 16777216.0f);
+    }
+
 private:
     std::uint32_t next()
     {

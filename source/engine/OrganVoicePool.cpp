@@ -42,31 +42,6 @@ inline __attribute__ ((always_inline)) void advancePhaseLoop (double* __restrict
     }
 }
 
-void advancePhasesPlain (double* phase, const float* stepHz, int n, double sampleRate) noexcept
-{
-    advancePhaseLoop (phase, stepHz, n, sampleRate);
-}
-
-BRASSGATE_LANES_AVX2 void advancePhasesAvx2 (double* phase, const float* stepHz, int n, double sampleRate) noexcept
-{
-    advancePhaseLoop (phase, stepHz, n, sampleRate);
-}
-
-BRASSGATE_LANES_AVX512 void advancePhasesAvx512 (double* phase, const float* stepHz, int n, double sampleRate) noexcept
-{
-    advancePhaseLoop (phase, stepHz, n, sampleRate);
-}
-
-void advancePhases (double* phase, const float* stepHz, int n, double sampleRate) noexcept
-{
-    switch (sinekernel::laneSet())
-    {
-        case sinekernel::LaneSet::avx512: advancePhasesAvx512 (phase, stepHz, n, sampleRate); break;
-        case sinekernel::LaneSet::avx2: advancePhasesAvx2 (phase, stepHz, n, sampleRate); break;
-        default: advancePhasesPlain (phase, stepHz, n, sampleRate); break;
-    }
-}
-
 inline bool isUsableStep (float step) noexcept
 {
     return step > 0.0f && std::isfinite (step);
@@ -196,6 +171,28 @@ float OrganVoicePool::renderVoices (int organType,
     if (organType < farfisa || organType > church)
         return 0.0f;
 
+    const RenderArguments a { organType, &drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, &random };
+
+    switch (sinekernel::laneSet())
+    {
+        case sinekernel::LaneSet::avx512: return renderAvx512 (a);
+        case sinekernel::LaneSet::avx2: return renderAvx2 (a);
+        default: return renderPlain (a);
+    }
+}
+
+template <bool fused>
+inline __attribute__ ((always_inline)) float OrganVoicePool::render (const RenderArguments& arguments)
+{
+    const int organType = arguments.organType;
+    const DrawbarLevels& drawbarLevels = *arguments.drawbarLevels;
+    const float chorusDepth = arguments.chorusDepth;
+    const float modWheel = arguments.modWheel;
+    float attackStep = arguments.attackStep;
+    float releaseStep = arguments.releaseStep;
+    const double sampleRate = arguments.sampleRate;
+    RandomSource& random = *arguments.random;
+
     const double rate = usableSampleRate (sampleRate);
     const float rateF = static_cast<float> (rate);
 
@@ -303,14 +300,18 @@ float OrganVoicePool::renderVoices (int organType,
         }
     }
 
-    // 3. Pitch factors and every oscillator's phase, all voices together.
+    // 3. Pitch factors and every oscillator's phase, all voices together. The
+    //    arrays below hold oscillator o of sounding voice s at o x numSounding + s,
+    //    so that each step runs across the voices.
+    const int n = numSounding;
+    const int numPhases = n * numOscillators;
+    alignas (64) float hz[numVoices];                        // note frequency, Hz
+    alignas (64) float pitch[numVoices];                     // pitch factor, near 1
     alignas (64) double phase[numVoices * maxOscillators];  // cycles
     alignas (64) float stepHz[numVoices * maxOscillators];  // Hz
-    const int numPhases = numSounding * numOscillators;
 
-    for (int s = 0; s < numSounding; ++s)
+    for (int s = 0; s < n; ++s)
     {
-        const auto& voice = voices[(size_t) sounding[s]];
         float v = chorusOn ? chorusSine[s] * chorusDepth * 0.004f + 1.0f : 1.0f;
 
         if (modWheelOn && organType == farfisa) // up to +-0.8 %
@@ -318,24 +319,27 @@ float OrganVoicePool::renderVoices (int organType,
         else if (modWheelOn && organType == church) // up to +-0.5 %
             v *= modSine[s] * modWheel * 0.005f + 1.0f;
 
-        const float hz = noteHz[(size_t) sounding[s]];
+        pitch[s] = v;
+        hz[s] = noteHz[(size_t) sounding[s]];
 
+        const auto& voice = voices[(size_t) sounding[s]];
         for (int o = 0; o < numOscillators; ++o)
-        {
-            phase[s * numOscillators + o] = voice.phase[oscillatorSlot[o]];
-            stepHz[s * numOscillators + o] = hz * oscillatorMultiple[o] * v;
-        }
+            phase[o * n + s] = voice.phase[oscillatorSlot[o]];
     }
 
-    advancePhases (phase, stepHz, numPhases, rate);
+    for (int o = 0; o < numOscillators; ++o)
+        for (int s = 0; s < n; ++s)
+            stepHz[o * n + s] = hz[s] * oscillatorMultiple[o] * pitch[s];
 
-    for (int s = 0; s < numSounding; ++s)
+    advancePhaseLoop (phase, stepHz, numPhases, rate);
+
+    for (int s = 0; s < n; ++s)
         for (int o = 0; o < numOscillators; ++o)
-            voices[(size_t) sounding[s]].phase[oscillatorSlot[o]] = phase[s * numOscillators + o];
+            voices[(size_t) sounding[s]].phase[oscillatorSlot[o]] = phase[o * n + s];
 
     // 4. The waveform sines (64-bit, rounded), all voices together: FARFISA one
     //    per oscillator, VOX the one sine oscillator, CHURCH the first three
-    //    harmonics of every oscillator.
+    //    harmonics of every oscillator (in three blocks: fundamentals, seconds, thirds).
     alignas (64) double argument[3 * numVoices * maxOscillators]; // radians
     alignas (64) float sine[3 * numVoices * maxOscillators];
     int numSines = 0;
@@ -348,9 +352,9 @@ float OrganVoicePool::renderVoices (int organType,
     }
     else if (organType == vox)
     {
-        for (int s = 0; s < numSounding; ++s)
-            argument[s] = twoPi64 * phase[s * numOscillators + 5];
-        numSines = numSounding;
+        for (int s = 0; s < n; ++s)
+            argument[s] = twoPi64 * phase[5 * n + s];
+        numSines = n;
     }
     else
     {
@@ -364,69 +368,89 @@ float OrganVoicePool::renderVoices (int organType,
         numSines = 3 * numPhases;
     }
 
-    sinekernel::sinesToFloat (argument, sine, numSines, mathMode);
+    if (mathMode == MathMode::reference)
+        sinekernel::referenceSinesToFloat (argument, sine, numSines);
+    else
+        for (int k = 0; k < numSines; ++k)
+            sine[k] = static_cast<float> (sinekernel::sineFor<fused> (argument[k]));
 
-    // The church organ's noise: one draw per sounding oscillator, voice by voice.
-    float noise[numVoices * maxOscillators];
-    if (organType == church)
-        for (int k = 0; k < numPhases; ++k)
-            noise[k] = random.nextFloat();
+    // 5. The waveforms, across the voices.
+    alignas (64) float d[numVoices]; // each voice's sample before envelope and velocity
 
-    // 5. Each voice's sample, in voice order.
-    float sum = 0.0f;
-
-    for (int s = 0; s < numSounding; ++s)
+    if (organType == farfisa)
     {
-        auto& voice = voices[(size_t) sounding[s]];
-        const double* p = phase + s * numOscillators; // this voice's phases, cycles
-        float d = 0.0f;
+        // Each part is a pulse of 40 % duty blended with a sine of the same phase, -1 to 1.
+        alignas (64) float part[4][numVoices];
+        for (int o = 0; o < 4; ++o)
+            for (int s = 0; s < n; ++s)
+                part[o][s] = sine[o * n + s] * 0.3f + (phase[o * n + s] < 0.4 ? 1.0f : -1.0f) * 0.7f;
 
-        if (organType == farfisa)
+        for (int s = 0; s < n; ++s)
+            d[s] = (part[0][s] * 0.6f + part[1][s] + part[2][s] * 0.7f + part[3][s] * 0.4f) * 0.15f;
+    }
+    else if (organType == vox)
+    {
+        alignas (64) float ramps[numVoices] = {};
+        for (int o = 0; o < 5; ++o)
         {
-            // Each part is a pulse of 40 % duty blended with a sine of the same phase, -1 to 1.
-            float part[4];
-            for (int o = 0; o < 4; ++o)
-            {
-                const float square = p[o] < 0.4 ? 1.0f : -1.0f;
-                part[o] = sine[s * 4 + o] * 0.3f + square * 0.7f;
-            }
-            d = (part[0] * 0.6f + part[1] + part[2] * 0.7f + part[3] * 0.4f) * 0.15f;
-        }
-        else if (organType == vox)
-        {
-            float ramps = 0.0f;
-            for (int o = 0; o < 5; ++o)
+            for (int s = 0; s < n; ++s)
             {
                 // A ramp from -1 to 1 with its ends rounded off by a cubic.
-                const float x = static_cast<float> (p[o]) * 2.0f - 1.0f;
+                const float x = static_cast<float> (phase[o * n + s]) * 2.0f - 1.0f;
                 const float shaped = x - x * x * x * 0.33f;
-                ramps += shaped * voxRampWeights[o];
+                ramps[s] += shaped * voxRampWeights[o];
             }
-            d = (sine[s] * 0.4f + ramps) * 0.1f;
-
-            if (modWheelOn) // tremolo, dipping by up to half
-                d *= 1.0f - modWheel * 0.5f * (modSine[s] * 0.5f + 0.5f);
         }
-        else
-        {
-            // Each drawbar: a nearly pure partial with a little second and third
-            // harmonic and a trace of noise.
-            float partials = 0.0f;
+
+        for (int s = 0; s < n; ++s)
+            d[s] = (sine[s] * 0.4f + ramps[s]) * 0.1f;
+
+        if (modWheelOn) // tremolo, dipping by up to half
+            for (int s = 0; s < n; ++s)
+                d[s] *= 1.0f - modWheel * 0.5f * (modSine[s] * 0.5f + 0.5f);
+    }
+    else
+    {
+        // The noise: one draw per sounding oscillator, voice by voice.
+        float draws[numVoices * maxOscillators];
+        random.nextFloats (draws, numPhases);
+        alignas (64) float noise[numVoices * maxOscillators];
+        for (int s = 0; s < n; ++s)
             for (int o = 0; o < numOscillators; ++o)
+                noise[o * n + s] = draws[s * numOscillators + o];
+
+        // Each drawbar: a nearly pure partial with a little second and third
+        // harmonic and a trace of noise.
+        alignas (64) float partials[numVoices] = {};
+        for (int o = 0; o < numOscillators; ++o)
+        {
+            const float level = drawbarLevels[(size_t) oscillatorSlot[o]];
+            for (int s = 0; s < n; ++s)
             {
-                const int k = s * numOscillators + o;
+                const int k = o * n + s;
                 const float x = sine[numPhases + k] * 0.08f + sine[k] + sine[2 * numPhases + k] * 0.04f
                                 + (noise[k] * 2.0f - 1.0f) * 0.005f;
-                partials += x * drawbarLevels[(size_t) oscillatorSlot[o]];
+                partials[s] += x * level;
             }
-            d = partials * 0.1f;
         }
+
+        for (int s = 0; s < n; ++s)
+            d[s] = partials[s] * 0.1f;
+    }
+
+    // 6. Percussion, release click, envelope and velocity, in voice order.
+    float sum = 0.0f;
+
+    for (int s = 0; s < n; ++s)
+    {
+        auto& voice = voices[(size_t) sounding[s]];
+        float x = d[s];
 
         // Percussion: a sine at two or three times the note, 12 ms, from 0.25 down to 0.
         if (voice.percRemaining > 0 && voice.percHarmonic > 0)
         {
-            voice.percPhase += noteHz[(size_t) sounding[s]] * static_cast<float> (voice.percHarmonic) / rateF;
-            d += std::sin (voice.percPhase * twoPi32) * (static_cast<float> (voice.percRemaining) / percussionLength) * 0.25f;
+            voice.percPhase += hz[s] * static_cast<float> (voice.percHarmonic) / rateF;
+            x += std::sin (voice.percPhase * twoPi32) * (static_cast<float> (voice.percRemaining) / percussionLength) * 0.25f;
             --voice.percRemaining;
         }
 
@@ -434,12 +458,16 @@ float OrganVoicePool::renderVoices (int organType,
         if (voice.clickRemaining > 0)
         {
             voice.clickPhase += clickFrequency / rateF;
-            d += std::sin (voice.clickPhase * twoPi32) * (static_cast<float> (voice.clickRemaining) / clickLength) * 0.08f;
+            x += std::sin (voice.clickPhase * twoPi32) * (static_cast<float> (voice.clickRemaining) / clickLength) * 0.08f;
             --voice.clickRemaining;
         }
 
-        sum += d * voice.level * voice.velocity;
+        sum += x * voice.level * voice.velocity;
     }
 
     return sum;
 }
+
+float OrganVoicePool::renderPlain (const RenderArguments& a) { return render<false> (a); }
+BRASSGATE_LANES_AVX2 float OrganVoicePool::renderAvx2 (const RenderArguments& a) { return render<true> (a); }
+BRASSGATE_LANES_AVX512 float OrganVoicePool::renderAvx512 (const RenderArguments& a) { return render<true> (a); }

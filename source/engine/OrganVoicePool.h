@@ -64,6 +64,27 @@ public:
     static float noteFrequency (int note) noexcept;
 
 private:
+    // renderVoices' arguments, handed to the variant compiled for this processor.
+    struct RenderArguments
+    {
+        int organType;
+        const DrawbarLevels* drawbarLevels; // 0 to 1 each
+        float chorusDepth;                  // 0 to 1
+        float modWheel;                     // 0 to 1
+        float attackStep;                   // linear gain per sample
+        float releaseStep;                  // linear gain per sample
+        double sampleRate;                  // Hz
+        RandomSource* random;
+    };
+
+    // One sample of all voices, written as loops across the voices; compiled
+    // once per instruction set (plain SSE2, AVX2, AVX-512) and picked at run time.
+    template <bool fused>
+    inline __attribute__ ((always_inline)) float render (const RenderArguments& arguments);
+    float renderPlain (const RenderArguments& arguments);
+    float renderAvx2 (const RenderArguments& arguments);
+    float renderAvx512 (const RenderArguments& arguments);
+
     std::array<OrganVoice, numVoices> voices {};
     std::array<float, numVoices> noteHz {}; // f(note) of each voice's note, Hz, set when the voice starts
     MathMode mathMode = MathMode::fast;     // arithmetic of the sines
