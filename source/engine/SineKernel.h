@@ -4,13 +4,16 @@
 #include <cstdint>
 #include <cstring>
 
-// Which arithmetic the engines use for their 64-bit sines.
+// The engines' sine and tanh kernels, evaluated in double precision and worked
+// on many values at a time, and the switch between them and the C library.
+
+// Which arithmetic the engines use for their sines and hyperbolic tangents.
 // `fast` is the engines' own polynomial kernels, evaluated many lanes at a
 // time; `reference` calls the C library for every value, one at a time. Both
-// give the same sound (the kernels agree with the library to within a couple
-// of units in the last place of a double, and every engine rounds its sines to
-// single precision); `reference` exists so the engines can be compared against
-// the library.
+// give the same sound within rounding (the kernels agree with the library to
+// within a couple of units in the last place of a double, and the engines
+// round every sine and tangent to single precision); `reference` exists so
+// the engines can be compared against the library.
 enum class MathMode
 {
     fast,
@@ -58,17 +61,16 @@ inline double withParitySign (double r, double shifted) noexcept
     return r;
 }
 
-// sin(x - offset x pi) for |x| <= maxArgument and offset 0 or 0.5, with plain
-// multiplies and adds only: the same bits on every processor.
-inline double shiftedSine (double x, double offset) noexcept
+// sin(x) for |x| <= maxArgument with plain multiplies and adds only, for
+// processors without fused multiply-add.
+inline double plainSine (double x) noexcept
 {
-    const double shifted = (x * invPi - offset) + roundMagic;
+    const double shifted = x * invPi + roundMagic;
     const double n = shifted - roundMagic;  // nearest whole number of half turns
-    const double q = n + offset;
-    double r = x - q * piA;                 // exact: the two terms are within a factor 2
-    r = r - q * piB;
-    r = r - q * piC;
-    r = r - q * piD;                        // r in [-pi/2, pi/2]
+    double r = x - n * piA;                 // exact: the two terms are within a factor 2
+    r = r - n * piB;
+    r = r - n * piC;
+    r = r - n * piD;                        // r in [-pi/2, pi/2]
     r = withParitySign (r, shifted);
 
     const double t = r * r;
@@ -128,7 +130,7 @@ inline __attribute__ ((always_inline)) double sineFor (double x) noexcept
     if constexpr (fused)
         return detail::fusedSine (x);
     else
-        return detail::shiftedSine (x, 0.0);
+        return detail::plainSine (x);
 }
 
 // Instruction sets the engines' wide loops are compiled for, widest last.
@@ -156,13 +158,7 @@ LaneSet laneSet() noexcept;
 // sin(x), radians, |x| <= maxArgument.
 inline double sine (double x) noexcept
 {
-    return detail::shiftedSine (x, 0.0);
-}
-
-// cos(x) = -sin(x - pi/2), radians, |x| <= maxArgument.
-inline double cosine (double x) noexcept
-{
-    return -detail::shiftedSine (x, 0.5);
+    return detail::plainSine (x);
 }
 
 // tanh(x) in double precision, within a few units in the last place: from
@@ -241,20 +237,4 @@ inline double sine (double x, MathMode mode) noexcept
     return sine (x);
 }
 
-// Single-precision sine of a single-precision argument: the double kernel rounded.
-inline float sine (float x, MathMode mode) noexcept
-{
-    if (mode == MathMode::reference || ! (std::abs (x) <= static_cast<float> (maxArgument)))
-        return std::sin (x);
-
-    return static_cast<float> (sine (static_cast<double> (x)));
-}
-
-inline float cosine (float x, MathMode mode) noexcept
-{
-    if (mode == MathMode::reference || ! (std::abs (x) <= static_cast<float> (maxArgument)))
-        return std::cos (x);
-
-    return static_cast<float> (cosine (static_cast<double> (x)));
-}
 } // namespace sinekernel
