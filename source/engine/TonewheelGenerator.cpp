@@ -11,6 +11,7 @@ constexpr int numWheels = TonewheelGenerator::numWheels;
 constexpr int numKeys = TonewheelGenerator::numKeys;
 constexpr int numDrawbars = TonewheelGenerator::numDrawbars;
 constexpr int scannerLength = TonewheelGenerator::scannerLength;
+static_assert (numKeys <= 64, "the sounding keys are kept as bits of one 64-bit word");
 
 // Wheel tuning: 20 Hz times an octave multiplier times one of twelve gear ratios.
 constexpr double wheelBaseFrequency = 20.0; // Hz
