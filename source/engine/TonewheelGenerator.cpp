@@ -403,9 +403,12 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
         driftTime -= 100.0;
 
     const double t = driftTime;
-    float pitchFactor = static_cast<float> (sinekernel::sine (t * 0.5 * twoPi, mathMode)) * 0.0003f + 1.0f;
-    pitchFactor = pitchFactor + static_cast<float> (sinekernel::sine (t * 6.3 * twoPi, mathMode)) * 0.00008f;
-    pitchFactor = pitchFactor + static_cast<float> (sinekernel::sine (t * 3.1 * twoPi, mathMode)) * 0.00012f;
+    const double driftArguments[3] = { t * 0.5 * twoPi, t * 6.3 * twoPi, t * 3.1 * twoPi }; // radians
+    float drift[3];
+    sinekernel::sinesToFloat (driftArguments, drift, 3, mathMode);
+    float pitchFactor = drift[0] * 0.0003f + 1.0f;
+    pitchFactor = pitchFactor + drift[1] * 0.00008f;
+    pitchFactor = pitchFactor + drift[2] * 0.00012f;
 
     advanceWheels (pitchFactor);
 
