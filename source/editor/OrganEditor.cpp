@@ -61,15 +61,15 @@ OrganEditor::OrganEditor (OrganProcessor& p)
         addAndMakeVisible (drawbar);
 
         // The drawbar parameters are named by their footage: the same captions.
-        const auto& spec = parameterTable[(size_t) (pDrawbar0 + i)];
+        const auto& entry = parameterTable[(size_t) (pDrawbar0 + i)];
         auto& label = drawbarLabels[(size_t) i];
-        label.setText (spec.name, juce::dontSendNotification);
+        label.setText (entry.name, juce::dontSendNotification);
         label.setFont (OrganLookAndFeel::monospacedFont (8.0f, true));
         label.setColour (juce::Label::textColourId, juce::Colour (0x99FFAA00));
         label.setJustificationType (juce::Justification::centred);
         addAndMakeVisible (label);
 
-        drawbarAttachments[(size_t) i] = std::make_unique<DrawbarAttachment> (state, spec.id, drawbar);
+        drawbarAttachments[(size_t) i] = std::make_unique<DrawbarAttachment> (state, entry.id, drawbar);
     }
 
     setupKnob (leslieKnob, leslieLabel, "LESLIE", "%");

@@ -54,28 +54,28 @@ juce::AudioProcessorValueTreeState::ParameterLayout OrganProcessor::createParame
 {
     std::vector<std::unique_ptr<juce::RangedAudioParameter>> list;
 
-    for (const auto& spec : parameterTable)
+    for (const auto& entry : parameterTable)
     {
-        const juce::ParameterID id (spec.id, 1);
+        const juce::ParameterID id (entry.id, 1);
 
-        switch (spec.kind)
+        switch (entry.kind)
         {
             case ParameterKind::choice:
             {
                 juce::StringArray texts;
-                for (int c = 0; c < spec.numChoices; ++c)
-                    texts.add (spec.choices[c]);
-                list.push_back (std::make_unique<juce::AudioParameterChoice> (id, spec.name, texts, (int) spec.defaultValue));
+                for (int c = 0; c < entry.numChoices; ++c)
+                    texts.add (entry.choices[c]);
+                list.push_back (std::make_unique<juce::AudioParameterChoice> (id, entry.name, texts, (int) entry.defaultValue));
                 break;
             }
 
             case ParameterKind::floating:
                 list.push_back (std::make_unique<juce::AudioParameterFloat> (
-                    id, spec.name, juce::NormalisableRange<float> (spec.minimum, spec.maximum, spec.step), spec.defaultValue));
+                    id, entry.name, juce::NormalisableRange<float> (entry.minimum, entry.maximum, entry.step), entry.defaultValue));
                 break;
 
             case ParameterKind::toggle:
-                list.push_back (std::make_unique<juce::AudioParameterBool> (id, spec.name, spec.defaultValue > 0.5f));
+                list.push_back (std::make_unique<juce::AudioParameterBool> (id, entry.name, entry.defaultValue > 0.5f));
                 break;
         }
     }
@@ -112,9 +112,9 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
     RawParameterValues raw;
     for (const auto i : snapshotReadOrder)
     {
-        const auto& spec = parameterTable[(size_t) i];
+        const auto& entry = parameterTable[(size_t) i];
         const float value = rawValues[(size_t) i]->load (std::memory_order_relaxed);
-        raw[(size_t) i] = std::isfinite (value) ? juce::jlimit (spec.minimum, spec.maximum, value) : spec.defaultValue;
+        raw[(size_t) i] = std::isfinite (value) ? juce::jlimit (entry.minimum, entry.maximum, value) : entry.defaultValue;
     }
 
     const auto settings = BlockSettings::fromRawValues (raw, editorAttention.load(), sampleRate);

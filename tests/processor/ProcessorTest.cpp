@@ -196,13 +196,13 @@ TEST (OrganProcessor, ParametersOutsideTheirRangesNeverReachTheSound)
 {
     // A host can push any float into the raw parameter values, NaN included.
     PreparedProcessor f;
-    for (const auto& spec : parameterTable)
-        f.processor.parameters.getRawParameterValue (spec.id)->store (std::numeric_limits<float>::quiet_NaN());
+    for (const auto& entry : parameterTable)
+        f.processor.parameters.getRawParameterValue (entry.id)->store (std::numeric_limits<float>::quiet_NaN());
     f.play ({ juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100) });
     EXPECT_TRUE (f.allFinite());
 
-    for (const auto& spec : parameterTable)
-        f.processor.parameters.getRawParameterValue (spec.id)->store (1.0e9f);
+    for (const auto& entry : parameterTable)
+        f.processor.parameters.getRawParameterValue (entry.id)->store (1.0e9f);
     f.play ({ juce::MidiMessage::noteOn (1, 62, (juce::uint8) 100) });
     f.play();
     EXPECT_TRUE (f.allFinite());
