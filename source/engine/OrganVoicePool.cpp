@@ -35,9 +35,11 @@ inline __attribute__ ((always_inline)) void advancePhaseLoop (double* __restrict
 {
     for (int i = 0; i < n; ++i)
     {
+        // Written without branches (each wrap subtracts 0 where it does not
+        // apply, which leaves the phase exactly as it is) so that it vectorises.
         double p = phase[i] + static_cast<double> (stepHz[i]) / sampleRate;
-        p = p > 1.0 ? p - 1.0 : p;
-        p = p > 1.0 ? p - sinekernel::floorOf (p) : p;
+        p = p - static_cast<double> (p > 1.0);
+        p = p - static_cast<double> (p > 1.0) * sinekernel::floorOf (p);
         phase[i] = p;
     }
 }
