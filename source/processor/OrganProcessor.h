@@ -85,6 +85,11 @@ private:
         explicit ProcessorRandom (juce::Random& r) : source (r) {}
         float nextFloat() override { return source.nextFloat(); }
         bool nextBool() override { return source.nextBool(); }
+        void nextFloats (float* out, int count) override
+        {
+            for (int i = 0; i < count; ++i)
+                out[i] = source.nextFloat();
+        }
         juce::Random& source;
     };
     ProcessorRandom randomSource { random };
