@@ -4,6 +4,8 @@
 #include "OutputStage.h"
 #include "TonewheelGenerator.h"
 
+#include "SeededRandom.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -20,37 +22,12 @@ namespace
 constexpr double rate = 48000.0; // Hz
 constexpr int blockSize = 512;   // samples
 
-// A cheap generator (xorshift32) standing in for the processor's.
-class FastRandom : public RandomSource
-{
-public:
-    float nextFloat() override { return static_cast<float> (next() >> 8) * (1.0f / 16777216.0f); }
-    bool nextBool() override { return (next() & 1u) != 0; }
-
-    void nextFloats (float* out, int count) override
-    {
-        for (int i = 0; i < count; ++i)
-            out[i] = static_cast<float> (next() >> 8) * (1.0f / 16777216.0f);
-    }
-
-private:
-    std::uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-
-    std::uint32_t state = 0x9E3779B9u;
-};
-
 struct Chain
 {
     TonewheelGenerator generator;
     OrganVoicePool pool;
     LeslieSimulator leslie;
-    FastRandom random;
+    SeededRandom random;
     float focusGain = 1.0f; // linear
 };
 

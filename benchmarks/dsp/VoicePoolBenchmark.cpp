@@ -1,5 +1,7 @@
 #include "OrganVoicePool.h"
 
+#include "SeededRandom.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -8,32 +10,6 @@ namespace
 {
 constexpr double benchmarkRate = 48000.0; // Hz
 
-// A cheap generator (xorshift32), so the church organ's noise draws cost what
-// they would with a real one rather than what a virtual call to a slow one does.
-class FastRandom : public RandomSource
-{
-public:
-    float nextFloat() override { return static_cast<float> (next() >> 8) * (1.0f / 16777216.0f); }
-    bool nextBool() override { return (next() & 1u) != 0; }
-
-    void nextFloats (float* out, int count) override
-    {
-        for (int i = 0; i < count; ++i)
-            out[i] = static_cast<float> (next() >> 8) * (1.0f / 16777216.0f);
-    }
-
-private:
-    std::uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-
-    std::uint32_t state = 0x9E3779B9u;
-};
-
 // renderVoices for one organ type with all 16 voices held at full level,
 // every drawbar full and the chorus at 0.3 (the clock and its vibrato running).
 void renderVoicesSixteenHeld (benchmark::State& state)
@@ -41,7 +17,7 @@ void renderVoicesSixteenHeld (benchmark::State& state)
     const int organType = static_cast<int> (state.range (0));
 
     OrganVoicePool pool;
-    FastRandom random;
+    SeededRandom random;
     DrawbarLevels drawbars;
     drawbars.fill (1.0f);
     const float chorus = 0.3f;

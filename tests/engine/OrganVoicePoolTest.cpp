@@ -1,4 +1,5 @@
 #include "OrganVoicePool.h"
+#include "SeededRandom.h"
 
 #include <gtest/gtest.h>
 
@@ -12,38 +13,6 @@
 namespace
 {
 constexpr double pi = 3.141592653589793;
-
-// Repeatable draws (xorshift32), counted.
-class SeededRandom : public RandomSource
-{
-public:
-    explicit SeededRandom (std::uint32_t seed = 0x2545F491u) : state (seed) {}
-
-    float nextFloat() override
-    {
-        ++draws;
-        return static_cast<float> (next() >> 8) * (1.0f / 16777216.0f);
-    }
-
-    bool nextBool() override
-    {
-        ++draws;
-        return (next() & 0x80000000u) != 0;
-    }
-
-    int draws = 0;
-
-private:
-    std::uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-
-    std::uint32_t state;
-};
 
 // The same value every time, counted: 0.5 cancels the church organ's noise.
 class FixedRandom : public RandomSource

@@ -6,6 +6,7 @@
 
 #include "LeslieSimulator.h"
 #include "OrganVoicePool.h"
+#include "SeededRandom.h"
 #include "TonewheelGenerator.h"
 
 #include <algorithm>
@@ -42,25 +43,6 @@ struct Scenario
     float keyClick;    // 0 to 1
     float modWheel;    // 0 to 1, voice organs only
     std::vector<NoteEvent> events; // in sample order
-};
-
-// Repeatable draws (xorshift32) for the voice organs.
-class SeededRandom : public RandomSource
-{
-public:
-    float nextFloat() override { return static_cast<float> (next() >> 8) * (1.0f / 16777216.0f); }
-    bool nextBool() override { return (next() & 0x80000000u) != 0; }
-
-private:
-    std::uint32_t next()
-    {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state;
-    }
-
-    std::uint32_t state = 0x2545F491u;
 };
 
 inline int at (double secondsIn) { return static_cast<int> (secondsIn * sampleRate); }
