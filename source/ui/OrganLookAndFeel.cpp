@@ -123,3 +123,33 @@ void OrganLookAndFeel::drawRotarySlider (juce::Graphics& g, int x, int y, int wi
     g.setColour (accentColour);
     g.fillEllipse (cx - 3.0f, cy - 3.0f, 6.0f, 6.0f);
 }
+
+void OrganLookAndFeel::drawComboBox (juce::Graphics& g, int width, int height, bool, int, int, int, int,
+                                     juce::ComboBox& box)
+{
+    const auto bounds = juce::Rectangle<float> (0.0f, 0.0f, (float) width, (float) height).reduced (0.5f);
+    g.setColour (box.findColour (juce::ComboBox::backgroundColourId));
+    g.fillRoundedRectangle (bounds, 3.0f);
+    g.setColour (box.findColour (juce::ComboBox::outlineColourId));
+    g.drawRoundedRectangle (bounds, 3.0f, 1.0f);
+
+    const juce::Rectangle<float> arrow ((float) width - 13.0f, 0.0f, 8.0f, (float) height);
+    juce::Path path;
+    path.startNewSubPath (arrow.getX(), arrow.getCentreY() - 2.0f);
+    path.lineTo (arrow.getCentreX(), arrow.getCentreY() + 2.0f);
+    path.lineTo (arrow.getRight(), arrow.getCentreY() - 2.0f);
+    g.setColour (box.findColour (juce::ComboBox::arrowColourId).withAlpha (box.isEnabled() ? 0.9f : 0.2f));
+    g.strokePath (path, juce::PathStrokeType (2.0f));
+}
+
+void OrganLookAndFeel::positionComboBoxText (juce::ComboBox& box, juce::Label& label)
+{
+    label.setBounds (1, 1, box.getWidth() - 15, box.getHeight() - 2);
+    label.setBorderSize ({ 1, 3, 1, 1 });
+    label.setFont (getComboBoxFont (box));
+}
+
+juce::Font OrganLookAndFeel::getComboBoxFont (juce::ComboBox&)
+{
+    return monospacedFont (12.0f, true);
+}
