@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-float DriveStage::applyDrive (float sample, float amount, int type) noexcept
+float DriveStage::applyDrive (float sample, float amount, int type, MathMode mode) noexcept
 {
     const float x = sample * (1.0f + 15.0f * amount);
 
@@ -11,8 +11,8 @@ float DriveStage::applyDrive (float sample, float amount, int type) noexcept
         case tube:
         {
             // Asymmetric soft clip: the negative half is flattened harder.
-            float y = x > 0.0f ? std::tanh (x) : std::tanh (1.3f * x) / 1.3f;
-            return y + 0.1f * std::tanh (2.0f * y);
+            float y = x > 0.0f ? sinekernel::hyperbolicTangent (x, mode) : sinekernel::hyperbolicTangent (1.3f * x, mode) / 1.3f;
+            return y + 0.1f * sinekernel::hyperbolicTangent (2.0f * y, mode);
         }
 
         case fuzz:

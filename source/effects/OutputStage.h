@@ -1,13 +1,15 @@
 #pragma once
 
-#include <cmath>
+#include "SineKernel.h"
 
 // The output saturation: volume and MIDI expression into a soft limiter that
 // never exceeds 0.75 in magnitude (gain 1.125 x volume x expression when quiet).
+// `mode` picks the tangent: the engines' own kernel (the default) or the C
+// library's single-precision tanh.
 struct OutputStage
 {
-    static float process (float sample, float volumeLevel, float expression) noexcept
+    static float process (float sample, float volumeLevel, float expression, MathMode mode = MathMode::fast) noexcept
     {
-        return std::tanh (volumeLevel * expression * sample * 1.5f) * 0.75f;
+        return sinekernel::hyperbolicTangent (volumeLevel * expression * sample * 1.5f, mode) * 0.75f;
     }
 };

@@ -70,3 +70,16 @@ TEST (DriveStage, UnknownCharacterAppliesOnlyThePreGain)
     EXPECT_FLOAT_EQ (DriveStage::applyDrive (0.1f, 0.5f, 3), 0.85f);
     EXPECT_FLOAT_EQ (DriveStage::applyDrive (0.1f, 0.5f, -1), 0.85f);
 }
+
+TEST (DriveStage, TubeReferenceModeIsTheLibraryTanhAndTheKernelAgreesWithIt)
+{
+    for (float x = -3.0f; x <= 3.0f; x += 0.00731f)
+    {
+        const float pre = x * (1.0f + 15.0f * 0.4f);
+        float y = pre > 0.0f ? std::tanh (pre) : std::tanh (1.3f * pre) / 1.3f;
+        y = y + 0.1f * std::tanh (2.0f * y);
+
+        EXPECT_EQ (DriveStage::applyDrive (x, 0.4f, DriveStage::tube, MathMode::reference), y) << x;
+        EXPECT_NEAR (DriveStage::applyDrive (x, 0.4f, DriveStage::tube), y, 2.5e-7f) << x;
+    }
+}

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 TEST (OutputStage, AppliesVolumeAndExpressionIntoTheSoftLimit)
 {
     const struct
@@ -21,6 +23,16 @@ TEST (OutputStage, AppliesVolumeAndExpressionIntoTheSoftLimit)
     for (const auto& c : cases)
         EXPECT_NEAR (OutputStage::process (c.sample, c.volume, c.expression), c.expected, c.tolerance)
             << c.sample << " at volume " << c.volume << ", expression " << c.expression;
+}
+
+TEST (OutputStage, ReferenceModeIsTheLibraryTanhAndTheKernelAgreesWithIt)
+{
+    for (float x = -2.0f; x <= 2.0f; x += 0.00377f)
+    {
+        const float expected = std::tanh (0.8f * 0.9f * x * 1.5f) * 0.75f;
+        EXPECT_EQ (OutputStage::process (x, 0.8f, 0.9f, MathMode::reference), expected) << x;
+        EXPECT_NEAR (OutputStage::process (x, 0.8f, 0.9f), expected, 1.0e-7f) << x;
+    }
 }
 
 TEST (ReverbSettings, FollowTheReverbAmount)

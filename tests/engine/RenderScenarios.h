@@ -1,17 +1,20 @@
 #pragma once
 
-// Fixed ten-second scenarios for the engines, each followed by the rotary
-// speaker turning fast: the same note events, settings and random draws every
-// time, so that two renders can be compared sample by sample.
+// Fixed ten-second scenarios for the engines, each followed by the drive
+// ("TUBE" at 20 %), the output saturation (volume 80 %) and the rotary speaker
+// turning fast, as in the processor's per-sample chain: the same note events,
+// settings and random draws every time, so that two renders can be compared
+// sample by sample.
 
+#include "DriveStage.h"
 #include "LeslieSimulator.h"
 #include "OrganVoicePool.h"
+#include "OutputStage.h"
 #include "SeededRandom.h"
 #include "TonewheelGenerator.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +24,8 @@ namespace scenarios
 constexpr double sampleRate = 48000.0; // Hz
 constexpr int seconds = 10;
 constexpr int length = seconds * static_cast<int> (sampleRate); // samples
+constexpr float driveAmount = 0.2f;  // the drive parameter's default, 0 to 1
+constexpr float volumeLevel = 0.8f;  // the volume parameter's default, 0 to 1
 
 // A note-on (velocity above 0) or note-off (velocity 0) at a sample.
 struct NoteEvent
@@ -138,24 +143,26 @@ inline std::vector<Scenario> voiceScenarios()
     };
 }
 
-// One render: the engine's raw output and the rotary speaker's two sides.
+// One render: the engine's raw output, the sample after drive and output
+// saturation, and the rotary speaker's two sides.
 struct Render
 {
-    std::vector<float> engine, left, right;
+    std::vector<float> engine, saturated, left, right;
 };
 
-// Renders a scenario. `configure` is called on the fresh engines and speaker
-// before the first sample (the fidelity test selects their arithmetic there).
-inline Render render (const Scenario& s,
-                      const std::function<void (TonewheelGenerator&, OrganVoicePool&, LeslieSimulator&)>& configure = {})
+// Renders a scenario with the engines, the drive, the output saturation and
+// the rotary speaker all using the arithmetic `mode`.
+inline Render render (const Scenario& s, MathMode mode)
 {
     auto generator = std::make_unique<TonewheelGenerator>();
     auto pool = std::make_unique<OrganVoicePool>();
     auto leslie = std::make_unique<LeslieSimulator>();
     SeededRandom random;
 
-    if (configure)
-        configure (*generator, *pool, *leslie);
+    generator->setMathMode (mode);
+    pool->setMathMode (mode);
+    leslie->setMathMode (mode);
+    const float driveMakeup = 1.0f / (1.0f + 6.0f * driveAmount);
 
     generator->prepare (sampleRate);
     pool->clearVoices();
@@ -167,6 +174,7 @@ inline Render render (const Scenario& s,
 
     Render out;
     out.engine.resize ((size_t) length);
+    out.saturated.resize ((size_t) length);
     out.left.resize ((size_t) length);
     out.right.resize ((size_t) length);
     size_t nextEvent = 0;
@@ -198,9 +206,13 @@ inline Render render (const Scenario& s,
                             : pool->renderVoices (s.organType, s.drawbars, s.chorus, s.modWheel, attackStep, releaseStep,
                                                   sampleRate, random);
 
-        float l = x, r = x;
-        leslie->processSample (x, 0.85f, sampleRate, l, r);
+        const float driven = DriveStage::applyDrive (x, driveAmount, DriveStage::tube, mode) * driveMakeup;
+        const float y = OutputStage::process (driven, volumeLevel, 1.0f, mode);
+
+        float l = y, r = y;
+        leslie->processSample (y, 0.85f, sampleRate, l, r);
         out.engine[(size_t) n] = x;
+        out.saturated[(size_t) n] = y;
         out.left[(size_t) n] = l;
         out.right[(size_t) n] = r;
     }
