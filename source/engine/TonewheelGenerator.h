@@ -106,6 +106,7 @@ private:
     alignas (64) std::array<float, numWheels> wheelRaw {};        // this sample, crosstalk included, before the pickup filter
     alignas (64) std::array<float, numWheels> wheelOutput {};     // this sample, after the pickup filter: what keys read
     alignas (64) std::array<float, numWheels> wheelFilterState {}; // pickup low-pass state of wheels 49 to 91
+    alignas (64) std::array<float, 5 * 12> harmonicWeight {};     // odd harmonics 3 to 11 of wheels 1 to 12, harmonic by harmonic: weight, or 0 where they would alias
     std::array<float, scannerLength> scannerLine {}; // circular delay line, samples of the key mix
     int scannerWriteIndex = 0;                      // next slot to write, 0 to 511
     double scannerLfoPhase = 0.0;                   // cycles of the 7 Hz triangle, [0, 1)
