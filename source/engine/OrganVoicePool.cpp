@@ -372,6 +372,24 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
 
     if (mathMode == MathMode::reference)
         sinekernel::referenceSinesToFloat (argument, sine, numSines);
+    else if (organType == church)
+    {
+        // The third harmonics follow from the fundamentals' sines s:
+        // sin(3a) = s (3 - 4 s^2), within a few units in the last place of a double.
+        alignas (64) double fundamental[numVoices * maxOscillators];
+        for (int k = 0; k < numPhases; ++k)
+            fundamental[k] = sinekernel::sineFor<fused> (argument[k]);
+
+        for (int k = 0; k < numPhases; ++k)
+        {
+            const double s = fundamental[k];
+            sine[k] = static_cast<float> (s);
+            sine[2 * numPhases + k] = static_cast<float> (s * (3.0 - 4.0 * (s * s)));
+        }
+
+        for (int k = numPhases; k < 2 * numPhases; ++k)
+            sine[k] = static_cast<float> (sinekernel::sineFor<fused> (argument[k]));
+    }
     else
         for (int k = 0; k < numSines; ++k)
             sine[k] = static_cast<float> (sinekernel::sineFor<fused> (argument[k]));
