@@ -18,6 +18,7 @@ constexpr double fallbackSampleRate = 44100.0; // Hz
 constexpr float maxRotorSpeed = 1000.0f;        // revolutions per second
 constexpr float maxInput = 1.0e30f;             // signal units; keeps L and R below FLT_MAX
 constexpr float maxDelaySamples = static_cast<float> (LeslieSimulator::lineLength - 1); // samples
+static_assert ((LeslieSimulator::lineLength & (LeslieSimulator::lineLength - 1)) == 0, "the line wraps by masking");
 
 // A zero, negative, non-finite or float-overflowing rate is treated as 44.1 kHz.
 double usableSampleRate (double sampleRate) noexcept
@@ -131,11 +132,13 @@ float LeslieSimulator::readTap (const Line& line, float delayMs, float sampleRat
     if (pos < 0.0f)
         pos += static_cast<float> (lineLength);
 
-    // pos can round up to exactly lineLength, hence the wrap of i0 as well.
-    const int i0 = static_cast<int> (pos) % lineLength;
-    const int i1 = (i0 + 1) % lineLength;
-    const float f = pos - std::floor (pos);
-    return (1.0f - f) * line[static_cast<size_t> (i0)] + f * line[static_cast<size_t> (i1)];
+    // pos is now 0 to lineLength, so truncation is its floor; it can round up
+    // to exactly lineLength, hence the wrap of i0 as well.
+    const int whole = static_cast<int> (pos);
+    const float f = pos - static_cast<float> (whole);
+    const auto i0 = static_cast<size_t> (whole) & (lineLength - 1);
+    const auto i1 = (i0 + 1) & (lineLength - 1);
+    return (1.0f - f) * line[i0] + f * line[i1];
 }
 
 void LeslieSimulator::processSample (float input, float speedNorm, double sampleRate, float& left, float& right)
@@ -148,7 +151,7 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
         // Rotors at rest: a dry mono pass, the lines and filters left as they are.
         left = x;
         right = x;
-        writeIndex = (writeIndex + 1) % lineLength;
+        writeIndex = (writeIndex + 1) & (lineLength - 1);
         return;
     }
 
@@ -204,5 +207,5 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
     left = cabinetColour (sumL, bodyLeft, toneLeft, w3500, mathMode);
     right = cabinetColour (sumR, bodyRight, toneRight, w3500, mathMode);
 
-    writeIndex = (writeIndex + 1) % lineLength;
+    writeIndex = (writeIndex + 1) & (lineLength - 1);
 }
