@@ -30,9 +30,6 @@ constexpr float drawbarGains[9] = { 0.0f, 0.09375f, 0.125f, 0.171875f, 0.25f, 0.
 
 // Odd harmonics of the twelve lowest wheels, which are square-like.
 constexpr int lowWheelHarmonics[5] = { 3, 5, 7, 9, 11 };
-static_assert (lowWheelHarmonics[0] == 3 && lowWheelHarmonics[1] == 5 && lowWheelHarmonics[2] == 7
-                   && lowWheelHarmonics[3] == 9 && lowWheelHarmonics[4] == 11,
-               "the wheel bank derives exactly these harmonics from the fundamental");
 constexpr float lowWheelHarmonicWeights[5] = { 1.0f / 3.0f, 1.0f / 5.0f, 1.0f / 7.0f, 1.0f / 9.0f, 1.0f / 11.0f };
 
 constexpr int firstPickupFilteredWheel = 48; // index of wheel 49
@@ -165,52 +162,15 @@ inline __attribute__ ((always_inline)) void stepWheels (const WheelBank& bank) n
     for (int i = firstPickupFilteredWheel; i < numWheels; ++i)
         arguments[secondHarmonicArgs + i - firstPickupFilteredWheel] = 2.0 * arguments[fundamentalArgs + i];
 
+    for (int h = 0; h < numHarmonics; ++h)
+        for (int i = 0; i < numLowWheels; ++i)
+            arguments[harmonicArgs + h * numLowWheels + i] = lowWheelHarmonics[h] * arguments[fundamentalArgs + i];
+
     if (bank.mode == MathMode::reference)
-    {
-        for (int h = 0; h < numHarmonics; ++h)
-            for (int i = 0; i < numLowWheels; ++i)
-                arguments[harmonicArgs + h * numLowWheels + i] = lowWheelHarmonics[h] * arguments[fundamentalArgs + i];
-
         sinekernel::referenceSinesToFloat (arguments, sines, numWheelSines);
-    }
     else
-    {
-        // The odd harmonics of the low wheels follow from the fundamental's sine s
-        // alone: sin(n a) = (-1)^((n - 1) / 2) T_n(s) for odd n, with the Chebyshev
-        // polynomials T_n from their recurrence T_(n+1) = 2 s T_n - T_(n-1), which
-        // stays within n^2 units in the last place of a double.
-        alignas (64) double lowSine[numLowWheels];
-        for (int i = 0; i < numLowWheels; ++i)
-            lowSine[i] = sinekernel::sineFor<fused> (arguments[fundamentalArgs + i]);
-
-        for (int i = 0; i < numLowWheels; ++i)
-        {
-            const double s = lowSine[i];
-            const double twoS = s + s;
-            const double t2 = twoS * s - 1.0;
-            const double t3 = twoS * t2 - s;
-            const double t4 = twoS * t3 - t2;
-            const double t5 = twoS * t4 - t3;
-            const double t6 = twoS * t5 - t4;
-            const double t7 = twoS * t6 - t5;
-            const double t8 = twoS * t7 - t6;
-            const double t9 = twoS * t8 - t7;
-            const double t10 = twoS * t9 - t8;
-            const double t11 = twoS * t10 - t9;
-            sines[fundamentalArgs + i] = static_cast<float> (s);
-            sines[harmonicArgs + 0 * numLowWheels + i] = static_cast<float> (-t3);
-            sines[harmonicArgs + 1 * numLowWheels + i] = static_cast<float> (t5);
-            sines[harmonicArgs + 2 * numLowWheels + i] = static_cast<float> (-t7);
-            sines[harmonicArgs + 3 * numLowWheels + i] = static_cast<float> (t9);
-            sines[harmonicArgs + 4 * numLowWheels + i] = static_cast<float> (-t11);
-        }
-
-        for (int i = numLowWheels; i < numWheels; ++i)
-            sines[fundamentalArgs + i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[fundamentalArgs + i]));
-
-        for (int i = levelArgs; i < numWheelSines; ++i)
+        for (int i = 0; i < numWheelSines; ++i)
             sines[i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[i]));
-    }
 
     // The twelve lowest wheels: band-limited, square-like. A harmonic at or
     // above the limit has weight 0 here, which leaves the sum exactly as if it
