@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <vector>
 
 namespace
@@ -781,4 +782,36 @@ TEST (TonewheelGenerator, SameNotesGiveTheSameSamples)
     }
     for (int n = 0; n < 2000; ++n)
         ASSERT_EQ (renderSample (a, s), renderSample (b, s));
+}
+
+TEST (TonewheelWheels, LowWheelsLeaveOutHarmonicsAboveTheAliasLimit)
+{
+    // At 1 kHz the limit is 450 Hz: wheel 12 (about 62 Hz) keeps its 3rd, 5th
+    // and 7th harmonics and drops the 9th and 11th.
+    constexpr double rate = 1000.0;
+    auto g = std::make_unique<TonewheelGenerator>();
+    g->prepare (rate);
+    g->advanceWheels (1.0f);
+
+    const auto& f = g->getWheelFrequencies();
+    const auto lowWheel = [&] (int i, bool allHarmonics) {
+        const double a = 2.0 * pi * (f[(size_t) i] / rate);
+        float s = static_cast<float> (std::sin (a));
+        const int harmonics[5] = { 3, 5, 7, 9, 11 };
+        for (int h : harmonics)
+            if (allHarmonics || 0.45 * rate > h * f[(size_t) i])
+                s += static_cast<float> (std::sin (h * a)) * (1.0f / static_cast<float> (h));
+        return s * 0.55f;
+    };
+    const double phase13 = f[12] / rate;
+    const float wheel13 = static_cast<float> ((std::sin (0.7 * 12 + 0.13 * phase13) * 0.005 + 1.0) * std::sin (2.0 * pi * phase13));
+
+    ASSERT_LT (0.45 * rate, 9 * f[11]);
+    ASSERT_GT (0.45 * rate, 7 * f[11]);
+
+    // Wheel 12's output: its own signal and 1 % of each neighbour.
+    const float expected = lowWheel (11, false) + (wheel13 + lowWheel (10, false)) * 0.01f;
+    const float withAliases = lowWheel (11, true) + (wheel13 + lowWheel (10, false)) * 0.01f;
+    EXPECT_NEAR (g->getWheelOutputs()[11], expected, 1.0e-5f);
+    EXPECT_GT (std::abs (withAliases - expected), 1.0e-3f);
 }
