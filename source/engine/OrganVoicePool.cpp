@@ -311,6 +311,7 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
     alignas (64) float pitch[numVoices];                     // pitch factor, near 1
     alignas (64) double phase[numVoices * maxOscillators];  // cycles
     alignas (64) float stepHz[numVoices * maxOscillators];  // Hz
+    double* voicePhase[numVoices];                           // each sounding voice's phase slots
 
     for (int s = 0; s < n; ++s)
     {
@@ -323,10 +324,15 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
 
         pitch[s] = v;
         hz[s] = noteHz[(size_t) sounding[s]];
+        voicePhase[s] = voices[(size_t) sounding[s]].phase;
+    }
 
-        const auto& voice = voices[(size_t) sounding[s]];
-        for (int o = 0; o < numOscillators; ++o)
-            phase[o * n + s] = voice.phase[oscillatorSlot[o]];
+    // Oscillator by oscillator, so that each pass reads one slot of every voice.
+    for (int o = 0; o < numOscillators; ++o)
+    {
+        const int slot = oscillatorSlot[o];
+        for (int s = 0; s < n; ++s)
+            phase[o * n + s] = voicePhase[s][slot];
     }
 
     for (int o = 0; o < numOscillators; ++o)
@@ -335,9 +341,12 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
 
     advancePhaseLoop (phase, stepHz, numPhases, rate);
 
-    for (int s = 0; s < n; ++s)
-        for (int o = 0; o < numOscillators; ++o)
-            voices[(size_t) sounding[s]].phase[oscillatorSlot[o]] = phase[o * n + s];
+    for (int o = 0; o < numOscillators; ++o)
+    {
+        const int slot = oscillatorSlot[o];
+        for (int s = 0; s < n; ++s)
+            voicePhase[s][slot] = phase[o * n + s];
+    }
 
     // 4. The waveform sines (64-bit, rounded), all voices together: FARFISA one
     //    per oscillator, VOX the one sine oscillator, CHURCH the first three
