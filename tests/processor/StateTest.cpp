@@ -16,6 +16,13 @@ juce::MemoryBlock blobFromXml (const juce::String& xml)
     return blob;
 }
 
+void restore (OrganProcessor& p, const juce::XmlElement& xml)
+{
+    juce::MemoryBlock blob;
+    juce::AudioProcessor::copyXmlToBinary (xml, blob);
+    p.setStateInformation (blob.getData(), (int) blob.getSize());
+}
+
 RawParameterValues allRaw (OrganProcessor& p)
 {
     RawParameterValues values {};
@@ -140,9 +147,7 @@ TEST (OrganState, PartialBlobsRestoreWhatTheyHold)
         edited->removeChildElement (edited->getChildByAttribute ("id", "reverb"), true);
         PreparedProcessor f;
         f.setRaw ("reverb", 12.0f);
-        juce::MemoryBlock blob;
-        juce::AudioProcessor::copyXmlToBinary (*edited, blob);
-        f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
+        restore (f.processor, *edited);
         EXPECT_NEAR (f.raw ("reverb"), 12.0f, 1.0e-4f);
         EXPECT_EQ (f.raw ("drawbar3"), 2.0f);
         EXPECT_EQ (f.raw ("organType"), 2.0f);
@@ -154,9 +159,7 @@ TEST (OrganState, PartialBlobsRestoreWhatTheyHold)
         edited->getChildByAttribute ("id", "reverb")->removeAttribute ("value");
         PreparedProcessor f;
         f.setRaw ("reverb", 12.0f);
-        juce::MemoryBlock blob;
-        juce::AudioProcessor::copyXmlToBinary (*edited, blob);
-        f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
+        restore (f.processor, *edited);
         EXPECT_NEAR (f.raw ("reverb"), 25.0f, 1.0e-4f);
     }
 
@@ -167,9 +170,7 @@ TEST (OrganState, PartialBlobsRestoreWhatTheyHold)
         edited->getChildByAttribute ("id", "volume")->setAttribute ("value", "nan");
         PreparedProcessor f;
         f.setRaw ("volume", 33.0f);
-        juce::MemoryBlock blob;
-        juce::AudioProcessor::copyXmlToBinary (*edited, blob);
-        f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
+        restore (f.processor, *edited);
         EXPECT_EQ (f.raw ("drive"), 100.0f);
         EXPECT_NEAR (f.raw ("volume"), 33.0f, 1.0e-4f);
         EXPECT_EQ (f.raw ("drawbar3"), 2.0f);
