@@ -8,6 +8,7 @@ namespace
 constexpr double twoPi = 6.283185307179586;
 
 constexpr int numWheels = TonewheelGenerator::numWheels;
+constexpr int numWheelSlots = TonewheelGenerator::numWheelSlots;
 constexpr int numKeys = TonewheelGenerator::numKeys;
 constexpr int numDrawbars = TonewheelGenerator::numDrawbars;
 constexpr int scannerLength = TonewheelGenerator::scannerLength;
@@ -81,13 +82,13 @@ constexpr int numWheelSines = secondHarmonicArgs + (numWheels - 48);
 // 0.7 x i, radians: the fixed part of wheel i's level-term argument.
 struct LevelOffsets
 {
-    double radians[numWheels] {};
+    double radians[numWheelSlots] {};
 };
 
 constexpr LevelOffsets makeLevelOffsets()
 {
     LevelOffsets offsets;
-    for (int i = 0; i < numWheels; ++i)
+    for (int i = 0; i < numWheelSlots; ++i)
         offsets.radians[i] = 0.7 * i;
     return offsets;
 }
@@ -111,38 +112,135 @@ struct ShareScale
 
 const ShareScale shareScale;
 
-// The wheels' arrays and this sample's constants, for the wheel-bank step.
-struct WheelBank
+// One sample of the wheel bank, on the generator's own arrays or on a replay's.
+struct WheelStep
 {
-    double* phase;             // cycles, [0, 1)
-    const double* frequency;   // Hz
-    float* raw;                // signal before the pickup filter
-    float* output;             // signal the keys read
-    float* filterState;        // pickup low-pass state
-    const float* harmonicWeight; // per low wheel and odd harmonic, 0 above the alias limit
-    double pitchFactor;        // common drift, near 1
-    double sampleInterval;     // seconds
-    double sampleRate;         // Hz
-    MathMode mode;             // arithmetic of the sines
+    double* phase;                  // cycles, [0, 1)
+    const double* frequency;        // Hz
+    float* raw;                     // signal before the pickup filter
+    float* output;                  // signal the keys read
+    float* filterState;             // pickup low-pass state
+    const float* harmonicWeight;    // per low wheel and odd harmonic, 0 above the alias limit
+    const float* pickupCoefficient; // per wheel, one-pole coefficient
+    const WheelSet::Runs* runs;     // the wheels to work out
+    double pitchFactor;             // common drift, near 1
+    double sampleInterval;          // seconds
+    MathMode mode;                  // arithmetic of the sines
 };
 
-// Moves all 91 wheels one sample on: phases, every sine, crosstalk and pickup
-// filter. Written as plain loops over the arrays so that the compiler can work
-// on many wheels at a time; compiled once per instruction set below.
+// The signals of wheels a to b - 1: every sine of the run and of its two
+// neighbours (for the crosstalk), crosstalk and pickup filter. Written as plain
+// loops over the arrays so that the compiler can work on many wheels at a time.
 template <bool fused>
-inline __attribute__ ((always_inline)) void stepWheels (const WheelBank& bank) noexcept
+inline __attribute__ ((always_inline)) void evaluateRun (const WheelStep& step, int a, int b) noexcept
 {
-    double* __restrict wheelPhase = bank.phase;
-    const double* __restrict wheelFrequency = bank.frequency;
-    float* __restrict wheelRaw = bank.raw;
-    float* __restrict wheelOutput = bank.output;
-    float* __restrict wheelFilterState = bank.filterState;
-    const double p = bank.pitchFactor;
-    const double sampleInterval = bank.sampleInterval;
+    const double* __restrict phase = step.phase;
 
-    // Every sine of this sample, argument first (radians), then all evaluated together.
+    // Wheels lo to hi - 1: the run and its neighbours.
+    const int lo = std::max (a - 1, 0);
+    const int hi = std::min (b + 1, numWheels);
+    const int numFundamentals = hi - lo;
+    const int levelLo = std::max (lo, numLowWheels);
+    const int numLevels = std::max (hi - levelLo, 0);
+    const int secondLo = std::max (lo, firstPickupFilteredWheel);
+    const int numSeconds = std::max (hi - secondLo, 0);
+    const int lowHi = std::min (hi, numLowWheels);
+    const int numLow = std::max (lowHi - lo, 0);
+    const int numSines = numFundamentals + numLevels + numSeconds + numHarmonics * numLow;
+
+    // Every sine of the run, argument first (radians), then all evaluated together:
+    // fundamentals, level terms (wheels 13 to 91), second harmonics (49 to 91),
+    // odd harmonics of the low wheels (harmonic by harmonic).
     alignas (64) double arguments[numWheelSines];
     alignas (64) float sines[numWheelSines];
+    double* fundamentalArgument = arguments;
+    double* levelArgument = fundamentalArgument + numFundamentals;
+    double* secondArgument = levelArgument + numLevels;
+    double* oddArgument = secondArgument + numSeconds;
+
+    for (int i = 0; i < numFundamentals; ++i)
+        fundamentalArgument[i] = twoPi * phase[lo + i];
+
+    // Each wheel's own level offset within +-0.5 % and a slight shape, from the phase just updated.
+    for (int i = 0; i < numLevels; ++i)
+        levelArgument[i] = levelOffsets.radians[levelLo + i] + 0.13 * phase[levelLo + i];
+
+    for (int i = 0; i < numSeconds; ++i)
+        secondArgument[i] = 2.0 * fundamentalArgument[secondLo - lo + i];
+
+    for (int h = 0; h < numHarmonics; ++h)
+        for (int i = 0; i < numLow; ++i)
+            oddArgument[h * numLow + i] = lowWheelHarmonics[h] * fundamentalArgument[i];
+
+    if (step.mode == MathMode::reference)
+        sinekernel::referenceSinesToFloat (arguments, sines, numSines);
+    else
+        for (int i = 0; i < numSines; ++i)
+            sines[i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[i]));
+
+    const float* fundamental = sines;
+    const float* levelTerm = fundamental + numFundamentals;
+    const float* second = levelTerm + numLevels;
+    const float* odd = second + numSeconds;
+
+    // This sample's signals before crosstalk, clean[i + 1] for wheel i; the
+    // ends stand for the missing neighbours of wheels 1 and 91.
+    alignas (64) float clean[numWheels + 2];
+    clean[0] = 0.0f;
+    clean[numWheels + 1] = 0.0f;
+    float* c = clean + 1;
+
+    // The twelve lowest wheels: band-limited, square-like. A harmonic at or
+    // above the limit has weight 0 here, which leaves the sum exactly as if it
+    // were skipped.
+    for (int i = lo; i < lowHi; ++i)
+    {
+        float s = fundamental[i - lo];
+        for (int h = 0; h < numHarmonics; ++h)
+            s += odd[h * numLow + i - lo] * step.harmonicWeight[h * numLowWheels + i];
+        c[i] = s * 0.55f;
+    }
+
+    const int plainHi = std::min (hi, firstPickupFilteredWheel);
+    for (int i = levelLo; i < plainHi; ++i)
+        c[i] = (levelTerm[i - levelLo] * 0.005f + 1.0f) * fundamental[i - lo];
+
+    // The upper wheels add a weak second harmonic.
+    for (int i = secondLo; i < hi; ++i)
+    {
+        const float s = (levelTerm[i - levelLo] * 0.005f + 1.0f) * fundamental[i - lo];
+        c[i] = s + second[i - secondLo] * 0.012f;
+    }
+
+    // Crosstalk: 1 % of each neighbour, from the signals before any leakage.
+    float* __restrict raw = step.raw;
+    for (int i = a; i < b; ++i)
+        raw[i] = c[i] + (c[i + 1] + c[i - 1]) * 0.01f;
+
+    // Pickup low-pass of the upper wheels.
+    float* __restrict output = step.output;
+    float* __restrict filterState = step.filterState;
+    const int filteredLo = std::max (a, firstPickupFilteredWheel);
+
+    for (int i = a; i < std::min (b, firstPickupFilteredWheel); ++i)
+        output[i] = raw[i];
+
+    for (int i = filteredLo; i < b; ++i)
+    {
+        filterState[i] += step.pickupCoefficient[i] * (raw[i] - filterState[i]);
+        output[i] = filterState[i];
+    }
+}
+
+// Moves every wheel's phase one sample on, then works out the signals of the
+// step's runs.
+template <bool fused>
+inline __attribute__ ((always_inline)) void stepWheels (const WheelStep& step) noexcept
+{
+    double* __restrict wheelPhase = step.phase;
+    const double* __restrict wheelFrequency = step.frequency;
+    const double p = step.pitchFactor;
+    const double sampleInterval = step.sampleInterval;
 
     for (int i = 0; i < numWheels; ++i)
     {
@@ -152,73 +250,25 @@ inline __attribute__ ((always_inline)) void stepWheels (const WheelBank& bank) n
         wheelPhase[i] = phase - sinekernel::floorOf (phase);
     }
 
-    for (int i = 0; i < numWheels; ++i)
-        arguments[fundamentalArgs + i] = twoPi * wheelPhase[i];
+    for (int r = 0; r < step.runs->count; ++r)
+        evaluateRun<fused> (step, step.runs->start[r], step.runs->end[r]);
+}
 
-    // Each wheel's own level offset within +-0.5 % and a slight shape, from the phase just updated.
-    for (int i = numLowWheels; i < numWheels; ++i)
-        arguments[levelArgs + i - numLowWheels] = levelOffsets.radians[i] + 0.13 * wheelPhase[i];
+void stepWheelsPlain (const WheelStep& step) noexcept { stepWheels<false> (step); }
+BRASSGATE_LANES_AVX2 void stepWheelsAvx2 (const WheelStep& step) noexcept { stepWheels<true> (step); }
+BRASSGATE_LANES_AVX512 void stepWheelsAvx512 (const WheelStep& step) noexcept { stepWheels<true> (step); }
 
-    for (int i = firstPickupFilteredWheel; i < numWheels; ++i)
-        arguments[secondHarmonicArgs + i - firstPickupFilteredWheel] = 2.0 * arguments[fundamentalArgs + i];
-
-    for (int h = 0; h < numHarmonics; ++h)
-        for (int i = 0; i < numLowWheels; ++i)
-            arguments[harmonicArgs + h * numLowWheels + i] = lowWheelHarmonics[h] * arguments[fundamentalArgs + i];
-
-    if (bank.mode == MathMode::reference)
-        sinekernel::referenceSinesToFloat (arguments, sines, numWheelSines);
-    else
-        for (int i = 0; i < numWheelSines; ++i)
-            sines[i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[i]));
-
-    // The twelve lowest wheels: band-limited, square-like. A harmonic at or
-    // above the limit has weight 0 here, which leaves the sum exactly as if it
-    // were skipped.
-    alignas (64) float clean[numWheels]; // this sample's signals before crosstalk
-    for (int i = 0; i < numLowWheels; ++i)
+void stepWheelsDispatched (const WheelStep& step) noexcept
+{
+    switch (sinekernel::laneSet())
     {
-        float s = sines[fundamentalArgs + i];
-        for (int h = 0; h < numHarmonics; ++h)
-            s += sines[harmonicArgs + h * numLowWheels + i] * bank.harmonicWeight[h * numLowWheels + i];
-        clean[i] = s * 0.55f;
-    }
-
-    for (int i = numLowWheels; i < firstPickupFilteredWheel; ++i)
-        clean[i] = (sines[levelArgs + i - numLowWheels] * 0.005f + 1.0f) * sines[fundamentalArgs + i];
-
-    // The upper wheels add a weak second harmonic.
-    for (int i = firstPickupFilteredWheel; i < numWheels; ++i)
-    {
-        const float s = (sines[levelArgs + i - numLowWheels] * 0.005f + 1.0f) * sines[fundamentalArgs + i];
-        clean[i] = s + sines[secondHarmonicArgs + i - firstPickupFilteredWheel] * 0.012f;
-    }
-
-    // Crosstalk: 1 % of each neighbour, from the signals before any leakage.
-    wheelRaw[0] = clean[0] + clean[1] * 0.01f;
-    for (int i = 1; i < numWheels - 1; ++i)
-        wheelRaw[i] = clean[i] + (clean[i + 1] + clean[i - 1]) * 0.01f;
-    wheelRaw[numWheels - 1] = clean[numWheels - 1] + clean[numWheels - 2] * 0.01f;
-
-    // Pickup low-pass of the upper wheels.
-    const float interval = static_cast<float> (sampleInterval);
-    const float brightCoefficient = std::min (0.99f, interval * 4500.0f * 6.2832f);
-    const float darkCoefficient = std::min (0.99f, interval * 3500.0f * 6.2832f);
-
-    for (int i = 0; i < firstPickupFilteredWheel; ++i)
-        wheelOutput[i] = wheelRaw[i];
-
-    for (int i = firstPickupFilteredWheel; i < numWheels; ++i)
-    {
-        const float g = i < firstDarkPickupWheel ? brightCoefficient : darkCoefficient;
-        wheelFilterState[i] += g * (wheelRaw[i] - wheelFilterState[i]);
-        wheelOutput[i] = wheelFilterState[i];
+        case sinekernel::LaneSet::avx512: stepWheelsAvx512 (step); break;
+        case sinekernel::LaneSet::avx2: stepWheelsAvx2 (step); break;
+        default: stepWheelsPlain (step); break;
     }
 }
 
-void stepWheelsPlain (const WheelBank& bank) noexcept { stepWheels<false> (bank); }
-BRASSGATE_LANES_AVX2 void stepWheelsAvx2 (const WheelBank& bank) noexcept { stepWheels<true> (bank); }
-BRASSGATE_LANES_AVX512 void stepWheelsAvx512 (const WheelBank& bank) noexcept { stepWheels<true> (bank); }
+const WheelSet::Runs everyWheel = WheelSet::all().runs();
 
 // trunc(level x 8 + 0.5), kept inside the gain table whatever the level.
 inline int drawbarStepFor (float level)
@@ -260,6 +310,10 @@ void TonewheelGenerator::prepare (double newSampleRate)
     if (! (newSampleRate > 0.0) || ! std::isfinite (newSampleRate))
         newSampleRate = 44100.0;
 
+    // The pickup filters carry their state across a prepare; bring the sleeping
+    // ones up to date first, at the old rate.
+    wakeWheels (filteredWheels() & ~awakeWheels);
+
     sampleRate = newSampleRate;
     sampleInterval = 1.0 / newSampleRate;
 
@@ -296,6 +350,26 @@ void TonewheelGenerator::prepare (double newSampleRate)
         for (int i = 0; i < numLowWheels; ++i)
             harmonicWeight[(size_t) (h * numLowWheels + i)] =
                 harmonicLimit > lowWheelHarmonics[h] * wheelFrequency[(size_t) i] ? lowWheelHarmonicWeights[h] : 0.0f;
+
+    const float interval = static_cast<float> (sampleInterval);
+    const float brightCoefficient = std::min (0.99f, interval * 4500.0f * 6.2832f);
+    const float darkCoefficient = std::min (0.99f, interval * 3500.0f * 6.2832f);
+    for (int i = 0; i < numWheels; ++i)
+        pickupCoefficient[(size_t) i] = i < firstPickupFilteredWheel ? 0.0f
+                                        : i < firstDarkPickupWheel   ? brightCoefficient
+                                                                     : darkCoefficient;
+
+    // Samples after which the slower pickup filter has forgotten its start to
+    // below 1e-12; beyond the history's length the filtered wheels never sleep.
+    const double forgetSamples = std::log (1.0e-12) / std::log1p (-static_cast<double> (darkCoefficient));
+    warmUpLength = forgetSamples > 0.0 && forgetSamples <= historyLength ? static_cast<int> (std::ceil (forgetSamples)) : 0;
+
+    preparedFilterState = wheelFilterState;
+    historyWrite = 0;
+    samplesSincePrepare = 0;
+    heardWheels = {};
+    awakeWheels = {};
+    heardStale = true;
 }
 
 float TonewheelGenerator::nextRandom() noexcept
@@ -336,6 +410,7 @@ void TonewheelGenerator::noteOn (int note, float velocity)
         if (key.bounce[j] > 0.001f)
             bouncingContacts[(size_t) (note - lowestNote)] |= static_cast<std::uint16_t> (1u << j);
     mixStale = true;
+    heardStale = true;
 
     // Single trigger: only the first key of a phrase takes the percussion.
     if (! anyKeyHeld && percussionArmed > 0.5f)
@@ -382,6 +457,7 @@ void TonewheelGenerator::allNotesOff()
     activeKeys = 0;
     closedContacts.fill (0);
     mixStale = true;
+    heardStale = true;
 }
 
 float TonewheelGenerator::renderSample (const DrawbarLevels& drawbarLevels,
@@ -418,7 +494,37 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
     pitchFactor = pitchFactor + drift[1] * 0.00008f;
     pitchFactor = pitchFactor + drift[2] * 0.00012f;
 
-    advanceWheels (pitchFactor);
+    // The pulled drawbars, lowest footage first.
+    int steps[numDrawbars];
+    int pulled[numDrawbars];
+    int numPulled = 0;
+    unsigned pulledMask = 0;
+    bool drawbarsMoved = false;
+    bool heardDrawbarsMoved = false;
+    for (int j = 0; j < numDrawbars; ++j)
+    {
+        steps[j] = drawbarStepFor (drawbarLevels[(size_t) j]);
+        drawbarsMoved = drawbarsMoved || steps[j] != mixSteps[j];
+        heardDrawbarsMoved = heardDrawbarsMoved || steps[j] != heardSteps[j];
+        if (steps[j] > 0)
+        {
+            pulled[numPulled++] = j;
+            pulledMask |= 1u << j;
+        }
+    }
+
+    if (mathMode == MathMode::reference)
+    {
+        // The plain way, for comparison: every wheel on every sample.
+        advanceWheels (pitchFactor);
+    }
+    else
+    {
+        if (heardStale || heardDrawbarsMoved || percussionOn != heardPercussionOn || percThird != heardPercThird)
+            updateHeardWheels (steps, percussionOn, percThird);
+
+        stepHeardWheels (pitchFactor);
+    }
 
     const float interval = static_cast<float> (sampleInterval); // seconds
 
@@ -431,23 +537,6 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
 
     if (activeKeys == 0)
         return 0.0f;
-
-    // The pulled drawbars, lowest footage first.
-    int steps[numDrawbars];
-    int pulled[numDrawbars];
-    int numPulled = 0;
-    unsigned pulledMask = 0;
-    bool drawbarsMoved = false;
-    for (int j = 0; j < numDrawbars; ++j)
-    {
-        steps[j] = drawbarStepFor (drawbarLevels[(size_t) j]);
-        drawbarsMoved = drawbarsMoved || steps[j] != mixSteps[j];
-        if (steps[j] > 0)
-        {
-            pulled[numPulled++] = j;
-            pulledMask |= 1u << j;
-        }
-    }
 
     if (mixStale || drawbarsMoved)
     {
@@ -497,6 +586,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
                 key.active = false;
                 activeKeys &= ~(std::uint64_t { 1 } << k);
                 mixStale = true;
+                heardStale = true;
                 continue;
             }
         }
@@ -581,15 +671,286 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
 
 void TonewheelGenerator::advanceWheels (float pitchFactor)
 {
-    const WheelBank bank { wheelPhase.data(), wheelFrequency.data(), wheelRaw.data(), wheelOutput.data(),
-                           wheelFilterState.data(), harmonicWeight.data(), static_cast<double> (pitchFactor), sampleInterval, sampleRate, mathMode };
+    stepAllWheels (pitchFactor);
+}
+
+void TonewheelGenerator::updateHeardWheels (const int* steps, bool percussionOn, bool percThird)
+{
+    // Every pulled drawbar of every sounding key, whether or not its contact has
+    // closed yet, and the wheel of each key that may still sound its percussion.
+    WheelSet heard;
+    for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
+    {
+        const int k = __builtin_ctzll (m);
+        for (int j = 0; j < numDrawbars; ++j)
+            if (steps[j] > 0)
+                heard.add (wheelMap.index[k][j]);
+
+        if (percussionOn && keys[(size_t) k].percussionTriggered)
+            heard.add (percussionWheelIndexFor (k, percThird));
+    }
+
+    // At rates where the filters remember longer than the history reaches, the
+    // filtered wheels run all the time.
+    if (warmUpLength == 0)
+        heard = heard | filteredWheels();
+
+    heardWheels = heard;
+
+    // The heard wheels' groups, and the groups whose signals they need: their
+    // own and those of their neighbours, for the crosstalk.
+    WheelSet signal = heard;
+    for (int i = 0; i < numWheels; ++i)
+    {
+        if (heard.contains (i))
+        {
+            signal.add (i - 1);
+            if (i + 1 < numWheels)
+                signal.add (i + 1);
+        }
+    }
+
+    auto& groups = heardGroups;
+    groups = {};
+    groups.lowWheel = signal.contains (numLowWheels - 1);
+    for (int g = 0; g < numGroups; ++g)
+    {
+        const int base = numLowWheels + 4 * g;
+        bool anySignal = false, anyHeard = false;
+        for (int i = base; i < std::min (base + 4, numWheels); ++i)
+        {
+            anySignal = anySignal || signal.contains (i);
+            anyHeard = anyHeard || heard.contains (i);
+        }
+
+        if (anySignal)
+        {
+            groups.signal[groups.numSignal++] = base;
+            groups.numSignalPlain += g < firstFilteredGroup ? 1 : 0;
+        }
+        if (anyHeard)
+        {
+            groups.heard[groups.numHeard++] = base;
+            groups.numHeardPlain += g < firstFilteredGroup ? 1 : 0;
+        }
+    }
+    std::copy (steps, steps + numDrawbars, heardSteps);
+    heardPercussionOn = percussionOn;
+    heardPercThird = percThird;
+    heardStale = false;
+}
+
+void TonewheelGenerator::stepAllWheels (float pitchFactor)
+{
+    // A filtered wheel that slept needs its filter rebuilt first.
+    wakeWheels (filteredWheels() & ~awakeWheels);
+
+    const WheelStep step { wheelPhase.data(), wheelFrequency.data(), wheelRaw.data(), wheelOutput.data(),
+                           wheelFilterState.data(), harmonicWeight.data(), pickupCoefficient.data(), &everyWheel,
+                           static_cast<double> (pitchFactor), sampleInterval, mathMode };
+    stepWheelsDispatched (step);
+
+    recordPitchFactor (pitchFactor);
+    awakeWheels = filteredWheels();
+}
+
+void TonewheelGenerator::stepHeardWheels (float pitchFactor)
+{
+    // A filtered wheel heard again after a pause needs its filter rebuilt first.
+    wakeWheels (heardWheels & filteredWheels() & ~awakeWheels);
 
     switch (sinekernel::laneSet())
     {
-        case sinekernel::LaneSet::avx512: stepWheelsAvx512 (bank); break;
-        case sinekernel::LaneSet::avx2: stepWheelsAvx2 (bank); break;
-        default: stepWheelsPlain (bank); break;
+        case sinekernel::LaneSet::avx512: stepHeardGroupsAvx512 (pitchFactor); break;
+        case sinekernel::LaneSet::avx2: stepHeardGroupsAvx2 (pitchFactor); break;
+        default: stepHeardGroupsPlain (pitchFactor); break;
     }
+
+    recordPitchFactor (pitchFactor);
+    awakeWheels = heardWheels & filteredWheels();
+}
+
+void TonewheelGenerator::recordPitchFactor (float pitchFactor) noexcept
+{
+    pitchHistory[(size_t) historyWrite] = pitchFactor;
+    historyWrite = (historyWrite + 1) & (historyLength - 1);
+    ++samplesSincePrepare;
+}
+
+template <bool fused>
+inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups (double pitchFactor) noexcept
+{
+    double* __restrict phase = wheelPhase.data();
+    const double* __restrict frequency = wheelFrequency.data();
+
+    for (int i = 0; i < numWheels; ++i)
+    {
+        const double next = phase[i] + frequency[i] * pitchFactor * sampleInterval;
+        phase[i] = next - sinekernel::floorOf (next);
+    }
+
+    // The sines of every signal group, in one batch: wheel 12's fundamental and
+    // odd harmonics (padded to eight), then per group of four its fundamentals
+    // and level terms, and for the filtered groups their second harmonics.
+    const auto& groups = heardGroups;
+    alignas (64) double arguments[8 + numGroups * 12];
+    alignas (64) float sines[8 + numGroups * 12];
+    int n = 0;
+
+    if (groups.lowWheel)
+    {
+        const double a = twoPi * phase[numLowWheels - 1];
+        arguments[0] = a;
+        for (int h = 0; h < numHarmonics; ++h)
+            arguments[1 + h] = lowWheelHarmonics[h] * a;
+        arguments[6] = 0.0;
+        arguments[7] = 0.0;
+        n = 8;
+    }
+
+    for (int k = 0; k < groups.numSignalPlain; ++k, n += 8)
+    {
+        const int base = groups.signal[k];
+        for (int l = 0; l < 4; ++l)
+        {
+            arguments[n + l] = twoPi * phase[base + l];
+            arguments[n + 4 + l] = levelOffsets.radians[base + l] + 0.13 * phase[base + l];
+        }
+    }
+
+    for (int k = groups.numSignalPlain; k < groups.numSignal; ++k, n += 12)
+    {
+        const int base = groups.signal[k];
+        for (int l = 0; l < 4; ++l)
+        {
+            const double a = twoPi * phase[base + l];
+            arguments[n + l] = a;
+            arguments[n + 4 + l] = levelOffsets.radians[base + l] + 0.13 * phase[base + l];
+            arguments[n + 8 + l] = 2.0 * a;
+        }
+    }
+
+    for (int i = 0; i < n; ++i)
+        sines[i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[i]));
+
+    // The signals before crosstalk, clean[i + 1] for wheel i. Slots of wheels
+    // outside the signal groups read as 0: they only reach wheels nobody hears.
+    alignas (64) float clean[numWheelSlots + 4] = {};
+    float* c = clean + 1;
+    int m = 0;
+
+    if (groups.lowWheel)
+    {
+        float s = sines[0];
+        for (int h = 0; h < numHarmonics; ++h)
+            s += sines[1 + h] * harmonicWeight[(size_t) (h * numLowWheels + numLowWheels - 1)];
+        c[numLowWheels - 1] = s * 0.55f;
+        m = 8;
+    }
+
+    for (int k = 0; k < groups.numSignalPlain; ++k, m += 8)
+    {
+        const int base = groups.signal[k];
+        for (int l = 0; l < 4; ++l)
+            c[base + l] = (sines[m + 4 + l] * 0.005f + 1.0f) * sines[m + l];
+    }
+
+    for (int k = groups.numSignalPlain; k < groups.numSignal; ++k, m += 12)
+    {
+        const int base = groups.signal[k];
+        for (int l = 0; l < 4; ++l)
+        {
+            const float s = (sines[m + 4 + l] * 0.005f + 1.0f) * sines[m + l];
+            c[base + l] = s + sines[m + 8 + l] * 0.012f;
+        }
+    }
+
+    // Crosstalk and pickup filter of the heard groups.
+    float* __restrict raw = wheelRaw.data();
+    float* __restrict output = wheelOutput.data();
+    float* __restrict filterState = wheelFilterState.data();
+
+    for (int k = 0; k < groups.numHeardPlain; ++k)
+    {
+        const int base = groups.heard[k];
+        for (int l = 0; l < 4; ++l)
+        {
+            const int i = base + l;
+            raw[i] = c[i] + (c[i + 1] + c[i - 1]) * 0.01f;
+            output[i] = raw[i];
+        }
+    }
+
+    for (int k = groups.numHeardPlain; k < groups.numHeard; ++k)
+    {
+        const int base = groups.heard[k];
+        for (int l = 0; l < 4; ++l)
+        {
+            const int i = base + l;
+            raw[i] = c[i] + (c[i + 1] + c[i - 1]) * 0.01f;
+            filterState[i] += pickupCoefficient[(size_t) i] * (raw[i] - filterState[i]);
+            output[i] = filterState[i];
+        }
+    }
+}
+
+void TonewheelGenerator::stepHeardGroupsPlain (double p) noexcept { stepHeardGroups<false> (p); }
+BRASSGATE_LANES_AVX2 void TonewheelGenerator::stepHeardGroupsAvx2 (double p) noexcept { stepHeardGroups<true> (p); }
+BRASSGATE_LANES_AVX512 void TonewheelGenerator::stepHeardGroupsAvx512 (double p) noexcept { stepHeardGroups<true> (p); }
+
+void TonewheelGenerator::wakeWheels (WheelSet waking)
+{
+    if (waking.empty())
+        return;
+
+    // Replays the wheels' last samples on copies of the bank: from prepare on
+    // when that is short enough (exact), otherwise from warmUpLength samples
+    // back, with the phases stepped back from where they are now.
+    const auto replayLength = static_cast<int> (std::min<std::int64_t> (warmUpLength, samplesSincePrepare));
+    const bool fromPrepare = replayLength == samplesSincePrepare;
+
+    alignas (64) std::array<double, numWheelSlots> phase {};
+    alignas (64) std::array<float, numWheelSlots> raw {};
+    alignas (64) std::array<float, numWheelSlots> output {};
+    alignas (64) std::array<float, numWheelSlots> filterState {};
+
+    if (fromPrepare)
+    {
+        filterState = preparedFilterState;
+    }
+    else
+    {
+        filterState = wheelFilterState;
+        phase = wheelPhase;
+        for (int n = 0; n < replayLength; ++n)
+        {
+            const double p = pitchHistory[(size_t) ((historyWrite - 1 - n) & (historyLength - 1))];
+            for (int i = 0; i < numWheels; ++i)
+            {
+                double back = phase[(size_t) i] - wheelFrequency[(size_t) i] * p * sampleInterval;
+                if (back < 0.0)
+                    back += 1.0;
+                phase[(size_t) i] = back;
+            }
+        }
+    }
+
+    const WheelSet::Runs runs = waking.runs();
+    const WheelStep step { phase.data(), wheelFrequency.data(), raw.data(), output.data(), filterState.data(),
+                           harmonicWeight.data(), pickupCoefficient.data(), &runs, 1.0, sampleInterval, mathMode };
+
+    for (int n = replayLength; n > 0; --n)
+    {
+        auto replayStep = step;
+        replayStep.pitchFactor = pitchHistory[(size_t) ((historyWrite - n) & (historyLength - 1))];
+        stepWheelsDispatched (replayStep);
+    }
+
+    for (int i = 0; i < numWheels; ++i)
+        if (waking.contains (i))
+            wheelFilterState[(size_t) i] = filterState[(size_t) i];
+
+    awakeWheels = awakeWheels | waking;
 }
 
 float TonewheelGenerator::processScanner (float input, float chorusAmount, int scannerMode)

@@ -3,6 +3,7 @@
 #include "DrawbarLevels.h"
 #include "SineKernel.h"
 #include "TonewheelKey.h"
+#include "WheelSet.h"
 
 #include <array>
 #include <cstdint>
@@ -18,6 +19,7 @@ class TonewheelGenerator
 {
 public:
     static constexpr int numWheels = 91;
+    static constexpr int numWheelSlots = 92; // the wheel arrays, padded to whole groups of four wheels from wheel 13 on
     static constexpr int numKeys = 61;
     static constexpr int numDrawbars = TonewheelKey::numDrawbars;
     static constexpr int scannerLength = 512; // slots of the scanner delay line
@@ -47,7 +49,9 @@ public:
                         bool percSoft,
                         bool paradise);
 
-    // Moves all 91 wheels one sample on; the first step of renderSample.
+    // Moves all 91 wheels one sample on and works out every wheel's signal.
+    // renderSample does the same, but only for the wheels that sounding keys
+    // can hear (see the wheel bank's notes below); the result is the same.
     void advanceWheels (float pitchFactor);
 
     // The arithmetic of the sines and tangents: the engine's own kernels (the
@@ -80,8 +84,9 @@ public:
 
     // --- Read-only views for tests and displays.
     const std::array<TonewheelKey, numKeys>& getKeys() const noexcept { return keys; }
-    const std::array<double, numWheels>& getWheelFrequencies() const noexcept { return wheelFrequency; }
-    const std::array<float, numWheels>& getWheelOutputs() const noexcept { return wheelOutput; }
+    // Indexed by wheel number - 1; the entry past the last wheel is padding, always 0.
+    const std::array<double, numWheelSlots>& getWheelFrequencies() const noexcept { return wheelFrequency; }
+    const std::array<float, numWheelSlots>& getWheelOutputs() const noexcept { return wheelOutput; }
     float getPercussionArmed() const noexcept { return percussionArmed; }
     int getScannerWriteIndex() const noexcept { return scannerWriteIndex; }
     double getScannerLfoPhase() const noexcept { return scannerLfoPhase; }
@@ -94,19 +99,73 @@ public:
     // (12 semitones above the 8' wheel) or the third (19 semitones above).
     static int percussionWheelIndexFor (int key, bool thirdHarmonic) noexcept;
 
+    static constexpr int historyLength = 1024; // samples of pitch-factor history kept for waking wheels
+
 private:
+    // Wheels 49 to 91, which carry a pickup low-pass.
+    static constexpr WheelSet filteredWheels() noexcept { return { ~std::uint64_t { 0 } << 48, (std::uint64_t { 1 } << 27) - 1 }; }
+
     float nextRandom() noexcept;
+    void updateHeardWheels (const int* steps, bool percussionOn, bool percThird);
+    void wakeWheels (WheelSet waking);
+    void stepAllWheels (float pitchFactor);
+    void stepHeardWheels (float pitchFactor);
+    void recordPitchFactor (float pitchFactor) noexcept;
+
+    // One sample of the heard wheels only, compiled once per instruction set.
+    template <bool fused>
+    inline __attribute__ ((always_inline)) void stepHeardGroups (double pitchFactor) noexcept;
+    void stepHeardGroupsPlain (double pitchFactor) noexcept;
+    void stepHeardGroupsAvx2 (double pitchFactor) noexcept;
+    void stepHeardGroupsAvx512 (double pitchFactor) noexcept;
 
     double sampleRate = 44100.0;                    // Hz
     double sampleInterval = 1.0 / 44100.0;          // seconds per sample
     // The wheel bank: plain aligned arrays, one entry per wheel, worked on many
     // wheels at a time.
-    alignas (64) std::array<double, numWheels> wheelFrequency {}; // Hz; all zero until prepare, so silent
-    alignas (64) std::array<double, numWheels> wheelPhase {};     // cycles, [0, 1)
-    alignas (64) std::array<float, numWheels> wheelRaw {};        // this sample, crosstalk included, before the pickup filter
-    alignas (64) std::array<float, numWheels> wheelOutput {};     // this sample, after the pickup filter: what keys read
-    alignas (64) std::array<float, numWheels> wheelFilterState {}; // pickup low-pass state of wheels 49 to 91
+    alignas (64) std::array<double, numWheelSlots> wheelFrequency {}; // Hz; all zero until prepare, so silent
+    alignas (64) std::array<double, numWheelSlots> wheelPhase {};     // cycles, [0, 1)
+    alignas (64) std::array<float, numWheelSlots> wheelRaw {};        // this sample, crosstalk included, before the pickup filter
+    alignas (64) std::array<float, numWheelSlots> wheelOutput {};     // this sample, after the pickup filter: what keys read
+    alignas (64) std::array<float, numWheelSlots> wheelFilterState {}; // pickup low-pass state of wheels 49 to 91
     alignas (64) std::array<float, 5 * 12> harmonicWeight {};     // odd harmonics 3 to 11 of wheels 1 to 12, harmonic by harmonic: weight, or 0 where they would alias
+    alignas (64) std::array<float, numWheelSlots> pickupCoefficient {}; // one-pole coefficient of each wheel's pickup low-pass, 0 to 0.99 (unused below wheel 49)
+
+    // Only the wheels that some sounding key can hear are worked out on each
+    // sample; every phase still moves on every sample, exactly as always.
+    // Wheels 1 to 48 have no memory beyond their phase, so they cost nothing
+    // while unheard. A pickup-filtered wheel (49 to 91) that starts to be heard
+    // again is woken first: its filter is rebuilt by replaying the last
+    // warmUpLength samples from the recorded pitch factors, long enough for
+    // the filter to forget where it started (below 1e-12 of full scale), or
+    // replaying everything since prepare, which is exact.
+    std::array<float, historyLength> pitchHistory {}; // pitch factor of each recent sample, near 1; newest at historyWrite - 1
+    int historyWrite = 0;                           // next slot of pitchHistory, 0 to historyLength - 1
+    std::int64_t samplesSincePrepare = 0;           // samples the wheels have moved since prepare
+    int warmUpLength = 0;                           // samples replayed to wake a filtered wheel; 0 when they must never sleep
+    std::array<float, numWheelSlots> preparedFilterState {}; // pickup filter states as prepare left them, signal units
+    WheelSet heardWheels;                           // wheels that some sounding key may read
+
+    // The heard wheels in groups of four from wheel 13 on (group g holds wheel
+    // indices 12 + 4 g to 15 + 4 g; groups 9 and up carry pickup filters).
+    static constexpr int numGroups = 20;
+    static constexpr int firstFilteredGroup = 9;
+    struct HeardGroups
+    {
+        bool lowWheel = false;      // wheel 12's signal is needed (as wheel 13's neighbour)
+        int numSignal = 0;          // groups whose signals are worked out: heard wheels and their neighbours
+        int numSignalPlain = 0;     // the first numSignalPlain of them carry no pickup filter
+        int signal[numGroups] {};   // their first wheel indices, ascending
+        int numHeard = 0;           // groups holding a heard wheel
+        int numHeardPlain = 0;      // the first numHeardPlain of them carry no pickup filter
+        int heard[numGroups] {};    // their first wheel indices, ascending
+    };
+    HeardGroups heardGroups;
+    WheelSet awakeWheels;                           // filtered wheels whose filter state is current
+    bool heardStale = true;                         // heardWheels needs rebuilding
+    int heardSteps[numDrawbars] {};                 // drawbar steps (0 to 8) heardWheels was built for
+    bool heardPercussionOn = false;                 // percussion switch heardWheels was built for
+    bool heardPercThird = false;                    // third-harmonic switch heardWheels was built for
     std::array<float, scannerLength> scannerLine {}; // circular delay line, samples of the key mix
     int scannerWriteIndex = 0;                      // next slot to write, 0 to 511
     double scannerLfoPhase = 0.0;                   // cycles of the 7 Hz triangle, [0, 1)

@@ -815,3 +815,52 @@ TEST (TonewheelWheels, LowWheelsLeaveOutHarmonicsAboveTheAliasLimit)
     EXPECT_NEAR (g->getWheelOutputs()[11], expected, 1.0e-5f);
     EXPECT_GT (std::abs (withAliases - expected), 1.0e-3f);
 }
+
+TEST (TonewheelWheels, UnheardWheelsRestAndWakeAsIfTheyHadRunThroughout)
+{
+    // The generator works out only the wheels that sounding keys can hear and
+    // rebuilds a pickup filter when its wheel is heard again. Against the plain
+    // path (every wheel on every sample, the reference arithmetic): long pauses,
+    // drawbars pulled while keys are held, the percussion's harmonic switched,
+    // and a prepare in the middle, at a low, a usual and a high rate.
+    for (const double rate : { 8000.0, 48000.0, 384000.0 })
+    {
+        auto lazy = std::make_unique<TonewheelGenerator>();
+        auto plain = std::make_unique<TonewheelGenerator>();
+        plain->setMathMode (MathMode::reference);
+
+        Settings s;
+        s.percussion = true;
+        s.keyClick = 0.5f;
+        s.chorus = 0.3f;
+        double worst = 0.0;
+
+        const auto play = [&] (double seconds) {
+            for (int n = 0; n < samplesFor (seconds, rate); ++n)
+                worst = std::max (worst, (double) std::abs (renderSample (*lazy, s) - renderSample (*plain, s)));
+        };
+        const auto both = [&] (auto&& action) {
+            action (*lazy);
+            action (*plain);
+        };
+
+        both ([&] (TonewheelGenerator& g) { g.prepare (rate); });
+        play (0.7);
+        s.drawbars[8] = 1.0f; // 1' only: the filtered upper wheels
+        both ([] (TonewheelGenerator& g) { g.noteOn (60, 0.9f); g.noteOn (96, 0.7f); });
+        play (0.2);
+        for (auto& d : s.drawbars)
+            d = 0.75f; // every drawbar, keys held
+        s.third = true;
+        play (0.2);
+        both ([] (TonewheelGenerator& g) { g.noteOff (60); g.noteOff (96); });
+        play (0.5);
+        both ([] (TonewheelGenerator& g) { g.noteOn (41, 0.8f); g.noteOn (84, 0.8f); });
+        play (0.1);
+        both ([&] (TonewheelGenerator& g) { g.prepare (rate * 0.5); });
+        both ([] (TonewheelGenerator& g) { g.noteOn (48, 0.8f); g.noteOn (79, 0.8f); });
+        play (0.3);
+
+        EXPECT_LE (worst, 1.0e-6) << "at " << rate << " Hz";
+    }
+}
