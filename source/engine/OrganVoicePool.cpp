@@ -367,7 +367,7 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
             argument[s] = twoPi64 * phase[5 * n + s];
         numSines = n;
     }
-    else
+    else if (mathMode == MathMode::reference)
     {
         for (int k = 0; k < numPhases; ++k)
         {
@@ -383,21 +383,17 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
         sinekernel::referenceSinesToFloat (argument, sine, numSines);
     else if (organType == church)
     {
-        // The third harmonics follow from the fundamentals' sines s:
-        // sin(3a) = s (3 - 4 s^2), within a few units in the last place of a double.
-        alignas (64) double fundamental[numVoices * maxOscillators];
-        for (int k = 0; k < numPhases; ++k)
-            fundamental[k] = sinekernel::sineFor<fused> (argument[k]);
-
+        // The second and third harmonics follow from the fundamental's sine s
+        // and cosine c: sin(2a) = 2 s c and sin(3a) = s (3 - 4 s^2), each
+        // within a few units in the last place of a double.
         for (int k = 0; k < numPhases; ++k)
         {
-            const double s = fundamental[k];
+            const auto sc = sinekernel::sineCosineFor<fused> (twoPi64 * phase[k]);
+            const double s = sc.sine;
             sine[k] = static_cast<float> (s);
+            sine[numPhases + k] = static_cast<float> (2.0 * s * sc.cosine);
             sine[2 * numPhases + k] = static_cast<float> (s * (3.0 - 4.0 * (s * s)));
         }
-
-        for (int k = numPhases; k < 2 * numPhases; ++k)
-            sine[k] = static_cast<float> (sinekernel::sineFor<fused> (argument[k]));
     }
     else
         for (int k = 0; k < numSines; ++k)

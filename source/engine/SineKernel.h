@@ -27,6 +27,13 @@ namespace sinekernel
 // stay far below it; callers whose arguments are unbounded check it.
 constexpr double maxArgument = 1.0e6;
 
+// A sine and a cosine of the same argument.
+struct SineCosine
+{
+    double sine;
+    double cosine;
+};
+
 namespace detail
 {
 constexpr double invPi = 0.318309886183790671538; // 1 / pi
@@ -112,6 +119,108 @@ inline double fusedSine (double x) noexcept
     p = __builtin_fma (p, t, c0);
     return __builtin_fma (r * t, p, r);
 }
+// sin and cos of one argument from one reduction, by quarter turns:
+// x = q pi/2 + r with |r| <= pi/4, where both series converge fast and cos r
+// stays above 0.7 (no cancellation), then the quadrant q picks and signs them.
+
+// sin r = r + r t S(t) and cos r = 1 + t (-1/2 + t C(t)), t = r^2, |r| <= pi/4:
+// near-minimax fits, errors below 2^-58. Both end on a step that adds a
+// small term to r or 1 (cos r stays above 0.7), which keeps the rounding
+// errors of the earlier steps well below a unit in the last place.
+constexpr double s1 = -1.66666666666666324348e-01;
+constexpr double s2 = 8.33333333332248946124e-03;
+constexpr double s3 = -1.98412698298579493134e-04;
+constexpr double s4 = 2.75573137070700676789e-06;
+constexpr double s5 = -2.50507602534068634195e-08;
+constexpr double s6 = 1.58969099521155010221e-10;
+constexpr double k1 = 4.16666666666666019037e-02;
+constexpr double k2 = -1.38888888888741095749e-03;
+constexpr double k3 = 2.48015872894767294178e-05;
+constexpr double k4 = -2.75573143513906633035e-07;
+constexpr double k5 = 2.08757232129817482790e-09;
+constexpr double k6 = -1.13596475577881948265e-11;
+
+constexpr double twoOverPi = 0.636619772367581343076; // 2 / pi
+
+// sin(x + q pi/2) and cos(x + q pi/2) from sin r = sr and cos r = cr, q
+// being held in the low mantissa bits of `shifted`: odd quadrants swap the
+// two, quadrants 2 and 3 negate the sine, 1 and 2 the cosine.
+inline SineCosine inQuadrant (double sr, double cr, double shifted) noexcept
+{
+    std::uint64_t q, sBits, cBits;
+    std::memcpy (&q, &shifted, sizeof q);
+    std::memcpy (&sBits, &sr, sizeof sBits);
+    std::memcpy (&cBits, &cr, sizeof cBits);
+    const std::uint64_t swap = 0 - (q & 1); // all ones in odd quadrants
+    std::uint64_t sineBits = (sBits & ~swap) | (cBits & swap);
+    std::uint64_t cosineBits = (cBits & ~swap) | (sBits & swap);
+    sineBits ^= (q & 2) << 62;
+    cosineBits ^= ((q + 1) & 2) << 62;
+    SineCosine result;
+    std::memcpy (&result.sine, &sineBits, sizeof result.sine);
+    std::memcpy (&result.cosine, &cosineBits, sizeof result.cosine);
+    return result;
+}
+
+// sin(x) and cos(x), |x| <= maxArgument, with plain multiplies and adds only;
+// the reduction is plainSine's with pi/2 in place of pi (the halves of its
+// parts are as exact).
+inline SineCosine plainSineCosine (double x) noexcept
+{
+    const double shifted = x * twoOverPi + roundMagic;
+    const double q = shifted - roundMagic; // nearest whole number of quarter turns
+    double r = x - q * (0.5 * piA);
+    r = r - q * (0.5 * piB);
+    r = r - q * (0.5 * piC);
+    r = r - q * (0.5 * piD);               // r in [-pi/4, pi/4]
+
+    const double t = r * r;
+    double ps = s6;
+    ps = ps * t + s5;
+    ps = ps * t + s4;
+    ps = ps * t + s3;
+    ps = ps * t + s2;
+    ps = ps * t + s1;
+    double pc = k6;
+    pc = pc * t + k5;
+    pc = pc * t + k4;
+    pc = pc * t + k3;
+    pc = pc * t + k2;
+    pc = pc * t + k1;
+    pc = pc * t - 0.5;
+
+    const double sr = r + (r * t) * ps;
+    const double cr = pc * t + 1.0;
+    return inQuadrant (sr, cr, shifted);
+}
+
+// The same with fused multiply-adds, reduced as fusedSine does with pi/2.
+inline SineCosine fusedSineCosine (double x) noexcept
+{
+    const double shifted = __builtin_fma (x, twoOverPi, roundMagic);
+    const double q = shifted - roundMagic;
+    double r = __builtin_fma (-q, 0.5 * piHigh, x);
+    r = __builtin_fma (-q, 0.5 * piLow, r);
+
+    const double t = r * r;
+    double ps = s6;
+    ps = __builtin_fma (ps, t, s5);
+    ps = __builtin_fma (ps, t, s4);
+    ps = __builtin_fma (ps, t, s3);
+    ps = __builtin_fma (ps, t, s2);
+    ps = __builtin_fma (ps, t, s1);
+    double pc = k6;
+    pc = __builtin_fma (pc, t, k5);
+    pc = __builtin_fma (pc, t, k4);
+    pc = __builtin_fma (pc, t, k3);
+    pc = __builtin_fma (pc, t, k2);
+    pc = __builtin_fma (pc, t, k1);
+    pc = __builtin_fma (pc, t, -0.5);
+
+    const double sr = __builtin_fma (r * t, ps, r);
+    const double cr = __builtin_fma (pc, t, 1.0);
+    return inQuadrant (sr, cr, shifted);
+}
 } // namespace detail
 
 // floor(x) for 0 <= x < 2^31 (where it equals truncation), in a form that
@@ -129,6 +238,17 @@ inline __attribute__ ((always_inline)) double sineFor (double x) noexcept
         return detail::fusedSine (x);
     else
         return detail::plainSine (x);
+}
+
+// sin(x) and cos(x) together, |x| <= maxArgument, for code compiled with (true)
+// or without fused multiply-adds; within two units in the last place of each.
+template <bool fused>
+inline __attribute__ ((always_inline)) SineCosine sineCosineFor (double x) noexcept
+{
+    if constexpr (fused)
+        return detail::fusedSineCosine (x);
+    else
+        return detail::plainSineCosine (x);
 }
 
 // Instruction sets the engines' wide loops are compiled for, widest last.
