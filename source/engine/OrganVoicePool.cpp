@@ -217,10 +217,9 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
                                                : modWheel * 1.5f + 4.5f;  // 4.5 to 6 Hz
 
     // 1. Envelopes and modulation clocks, voice by voice; the voices that sound
-    //    this sample and the arguments (radians) of their modulation sines.
+    //    this sample and their modulation sines.
     int sounding[numVoices];
-    alignas (64) float chorusArgument[numVoices];
-    alignas (64) float modArgument[numVoices];
+    alignas (64) float clock[numVoices]; // each sounding voice's modulation clock, cycles of 7 Hz
     int numSounding = 0;
 
     for (int i = 0; i < numVoices; ++i)
@@ -250,20 +249,29 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
         if (chorusOn)
             voice.vibratoTime += chorusVibratoRate / rateF;
 
-        chorusArgument[numSounding] = voice.vibratoTime * twoPi32;
-        modArgument[numSounding] = modRate * voice.vibratoTime / 7.0f * twoPi32;
+        clock[numSounding] = voice.vibratoTime;
         sounding[numSounding++] = i;
     }
 
     if (numSounding == 0)
         return 0.0f;
 
+    // The modulation sines, only those in use.
+    alignas (64) float argument32[numVoices]; // radians
     alignas (64) float chorusSine[numVoices];
     alignas (64) float modSine[numVoices];
     if (chorusOn)
-        sinekernel::sinesOfFloats (chorusArgument, chorusSine, numSounding, mathMode);
+    {
+        for (int s = 0; s < numSounding; ++s)
+            argument32[s] = clock[s] * twoPi32;
+        sinekernel::sinesOfFloats (argument32, chorusSine, numSounding, mathMode);
+    }
     if (modWheelOn)
-        sinekernel::sinesOfFloats (modArgument, modSine, numSounding, mathMode);
+    {
+        for (int s = 0; s < numSounding; ++s)
+            argument32[s] = modRate * clock[s] / 7.0f * twoPi32;
+        sinekernel::sinesOfFloats (argument32, modSine, numSounding, mathMode);
+    }
 
     // 2. The oscillators of this organ type: which phase slot each uses and its
     //    frequency multiple. The church organ sounds only its pulled drawbars.
