@@ -1,5 +1,6 @@
 #include "DriveStage.h"
 
+#include <algorithm>
 #include <cmath>
 
 float DriveStage::applyDrive (float sample, float amount, int type, MathMode mode) noexcept
@@ -10,9 +11,8 @@ float DriveStage::applyDrive (float sample, float amount, int type, MathMode mod
     {
         case tube:
         {
-            // Asymmetric soft clip: the negative half is flattened harder.
-            float y = x > 0.0f ? sinekernel::hyperbolicTangent (x, mode) : sinekernel::hyperbolicTangent (1.3f * x, mode) / 1.3f;
-            return y + 0.1f * sinekernel::hyperbolicTangent (2.0f * y, mode);
+            const float y = tubeFirst (x, sinekernel::hyperbolicTangent (tubeArgument (x), mode));
+            return tubeSecond (y, sinekernel::hyperbolicTangent (2.0f * y, mode));
         }
 
         case fuzz:
@@ -44,5 +44,43 @@ float DriveStage::applyDrive (float sample, float amount, int type, MathMode mod
 
         default:
             return x;
+    }
+}
+
+void DriveStage::applyDrive (float* samples, int n, float amount, int type, float makeup, MathMode mode) noexcept
+{
+    if (type != tube)
+    {
+        for (int i = 0; i < n; ++i)
+            samples[i] = applyDrive (samples[i], amount, type, mode) * makeup;
+        return;
+    }
+
+    const float preGain = 1.0f + 15.0f * amount;
+    alignas (64) float x[maxPass];
+    alignas (64) float arguments[maxPass];
+    alignas (64) float tangents[maxPass];
+
+    for (int start = 0; start < n; start += maxPass)
+    {
+        const int count = std::min (maxPass, n - start);
+        float* s = samples + start;
+
+        for (int i = 0; i < count; ++i)
+        {
+            x[i] = s[i] * preGain;
+            arguments[i] = tubeArgument (x[i]);
+        }
+        sinekernel::hyperbolicTangents (arguments, tangents, count, mode);
+
+        for (int i = 0; i < count; ++i)
+        {
+            s[i] = tubeFirst (x[i], tangents[i]);
+            arguments[i] = 2.0f * s[i];
+        }
+        sinekernel::hyperbolicTangents (arguments, tangents, count, mode);
+
+        for (int i = 0; i < count; ++i)
+            s[i] = tubeSecond (s[i], tangents[i]) * makeup;
     }
 }

@@ -67,16 +67,10 @@ float advanceAngle (float angle, float speed, float sampleRateF) noexcept
     return angle;
 }
 
-// Saturation, a small body resonance and a 3.5 kHz tone filter, one side.
-float cabinetColour (float x, float& body, float& tone, float w3500, MathMode mode) noexcept
-{
-    // Asymmetric: the negative half reaches 1.1 instead of 1.
-    float u = x > 0.0f ? sinekernel::hyperbolicTangent (x, mode) : 1.1f * sinekernel::hyperbolicTangent (0.85f * x, mode);
-    body = 0.15f * body + 0.03f * u;
-    u = u + body;
-    tone += (u - tone) * w3500;
-    return 0.3f * u + 0.7f * tone;
-}
+// The cabinet's asymmetric saturation, one side: the negative half reaches 1.1
+// instead of 1. Its tangent's argument, then the result from that tangent.
+float cabinetArgument (float x) noexcept { return x > 0.0f ? x : 0.85f * x; }
+float cabinetSaturation (float x, float tangent) noexcept { return x > 0.0f ? tangent : 1.1f * tangent; }
 } // namespace
 
 void LeslieSimulator::reset()
@@ -141,21 +135,22 @@ float LeslieSimulator::readTap (const Line& line, float delayMs, float sampleRat
     return (1.0f - f) * line[i0] + f * line[i1];
 }
 
-void LeslieSimulator::processSample (float input, float speedNorm, double sampleRate, float& left, float& right)
+bool LeslieSimulator::rotorsAtRest() const noexcept
 {
-    // A NaN or infinity would stay in the lines and filters for good.
-    const float x = std::isfinite (input) ? input : 0.0f;
+    return ! (hornSpeed > restSpeed) && ! (drumSpeed > restSpeed);
+}
 
-    if (! (hornSpeed > restSpeed) && ! (drumSpeed > restSpeed))
-    {
-        // Rotors at rest: a dry mono pass, the lines and filters left as they are.
-        left = x;
-        right = x;
-        writeIndex = (writeIndex + 1) & (lineLength - 1);
-        return;
-    }
+float LeslieSimulator::cabinetFilters (float saturated, float& body, float& tone, float w3500) noexcept
+{
+    body = 0.15f * body + 0.03f * saturated;
+    const float u = saturated + body;
+    tone += (u - tone) * w3500;
+    return 0.3f * u + 0.7f * tone;
+}
 
-    const float sr = static_cast<float> (usableSampleRate (sampleRate)); // Hz
+void LeslieSimulator::rotorSums (float x, float speedNorm, float sr, float hornAt, float drumAt, const RotorCosines& cosines,
+                                 float& sumLeft, float& sumRight) noexcept
+{
     const float s = std::isfinite (speedNorm) ? std::clamp (speedNorm, 0.0f, 1.0f) : 0.0f;
     const float dry = std::clamp (x, -maxInput, maxInput);
 
@@ -173,11 +168,9 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
     drumLineRight[wi] = lowBand;
 
     // Horn, main tap: 0 to 0.7 ms of delay, the two sides half a turn apart.
-    const float cosHorn = std::cos (hornAngle);
-    const float cosHornOpposite = std::cos (hornAngle + pi);
-    const float aL = 0.45f * cosHorn + 0.55f;
-    const float aR = 0.45f * cosHornOpposite + 0.55f;
-    const float d1 = 0.35f * std::sin (hornAngle) + 0.35f; // ms
+    const float aL = 0.45f * cosines.horn + 0.55f;
+    const float aR = 0.45f * cosines.hornOpposite + 0.55f;
+    const float d1 = 0.35f * std::sin (hornAt) + 0.35f; // ms
     // The left and right lines hold the same samples, so one read serves both sides.
     const float tL = readTap (hornLineLeft, d1, sr);
     const float tR = tL;
@@ -185,27 +178,113 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
     const float w4k = std::min (0.99f, 4000.0f / sr * 6.2832f);
     hornFilterLeft += (tL * aL - hornFilterLeft) * w4k;
     hornFilterRight += (tR * aR - hornFilterRight) * w4k;
-    float hL = hornFilterLeft * (0.3f * std::max (cosHorn, 0.0f) + 0.7f);
-    float hR = hornFilterRight * (0.3f * std::max (cosHornOpposite, 0.0f) + 0.7f);
+    float hL = hornFilterLeft * (0.3f * std::max (cosines.horn, 0.0f) + 0.7f);
+    float hR = hornFilterRight * (0.3f * std::max (cosines.hornOpposite, 0.0f) + 0.7f);
 
     // Horn, second tap: 0.2 to 0.8 ms, a third of a turn later, unmodulated in level.
-    const float d2 = 0.3f * std::sin (hornAngle + 2.094f) + 0.5f; // ms
+    const float d2 = 0.3f * std::sin (hornAt + 2.094f) + 0.5f; // ms
     const float secondTap = readTap (hornLineLeft, d2, sr);
     hL += 0.2f * secondTap;
     hR += 0.2f * secondTap;
 
     // Drum: 0.05 to 0.35 ms; g follows the speed control's position, not the rotor.
-    const float bL = 0.3f * std::cos (drumAngle) + 0.7f;
-    const float bR = 0.3f * std::cos (drumAngle + pi) + 0.7f;
-    const float d3 = 0.15f * std::sin (drumAngle) + 0.2f; // ms
+    const float bL = 0.3f * cosines.drum + 0.7f;
+    const float bR = 0.3f * cosines.drumOpposite + 0.7f;
+    const float d3 = 0.15f * std::sin (drumAt) + 0.2f; // ms
     const float g = 0.8f * s + 1.2f;
     const float drumTap = readTap (drumLineLeft, d3, sr);
-    const float sumL = (drumTap * bL + hL) * g;
-    const float sumR = (drumTap * bR + hR) * g;
+    sumLeft = (drumTap * bL + hL) * g;
+    sumRight = (drumTap * bR + hR) * g;
+}
+
+void LeslieSimulator::processSample (float input, float speedNorm, double sampleRate, float& left, float& right)
+{
+    // A NaN or infinity would stay in the lines and filters for good.
+    const float x = std::isfinite (input) ? input : 0.0f;
+
+    if (rotorsAtRest())
+    {
+        // Rotors at rest: a dry mono pass, the lines and filters left as they are.
+        left = x;
+        right = x;
+        writeIndex = (writeIndex + 1) & (lineLength - 1);
+        return;
+    }
+
+    const float sr = static_cast<float> (usableSampleRate (sampleRate)); // Hz
+    const RotorCosines cosines { std::cos (hornAngle), std::cos (hornAngle + pi), std::cos (drumAngle), std::cos (drumAngle + pi) };
+    float sumL, sumR;
+    rotorSums (x, speedNorm, sr, hornAngle, drumAngle, cosines, sumL, sumR);
 
     const float w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
-    left = cabinetColour (sumL, bodyLeft, toneLeft, w3500, mathMode);
-    right = cabinetColour (sumR, bodyRight, toneRight, w3500, mathMode);
+    left = cabinetFilters (cabinetSaturation (sumL, sinekernel::hyperbolicTangent (cabinetArgument (sumL), mathMode)), bodyLeft, toneLeft, w3500);
+    right = cabinetFilters (cabinetSaturation (sumR, sinekernel::hyperbolicTangent (cabinetArgument (sumR), mathMode)), bodyRight, toneRight, w3500);
 
     writeIndex = (writeIndex + 1) & (lineLength - 1);
+}
+
+void LeslieSimulator::processBlock (const float* in, float* left, float* right, int n,
+                                    float hornTargetSpeed, float drumTargetSpeed, float speedNorm, double sampleRate)
+{
+    constexpr int maxPass = 256;              // samples per pass of the scratch arrays
+    alignas (64) float angles[4 * maxPass];   // radians, per sample: horn, horn + pi, drum, drum + pi
+    alignas (64) float cosines[4 * maxPass];  // their cosines
+    alignas (64) float sums[2 * maxPass];     // per sample the left and right rotor sums
+    alignas (64) float tangents[2 * maxPass]; // the cabinet's tangents: arguments first, in place
+    bool atRest[maxPass];                     // the rotors stood still at this sample: a dry pass
+
+    const float sr = static_cast<float> (usableSampleRate (sampleRate)); // Hz
+    const float w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
+
+    for (int start = 0; start < n; start += maxPass)
+    {
+        const int count = std::min (maxPass, n - start);
+
+        // The rotors' motion does not depend on the sound: every angle first.
+        for (int i = 0; i < count; ++i)
+        {
+            advanceRotors (hornTargetSpeed, drumTargetSpeed, sampleRate);
+            atRest[i] = rotorsAtRest();
+            angles[4 * i] = hornAngle;
+            angles[4 * i + 1] = hornAngle + pi;
+            angles[4 * i + 2] = drumAngle;
+            angles[4 * i + 3] = drumAngle + pi;
+        }
+        sinekernel::cosinesOfFloats (angles, cosines, 4 * count, mathMode);
+
+        for (int i = 0; i < count; ++i)
+        {
+            // A NaN or infinity would stay in the lines and filters for good.
+            const float x = std::isfinite (in[start + i]) ? in[start + i] : 0.0f;
+
+            if (atRest[i])
+            {
+                // Rotors at rest: a dry mono pass, the lines and filters left as they are.
+                left[start + i] = x;
+                right[start + i] = x;
+                sums[2 * i] = 0.0f;
+                sums[2 * i + 1] = 0.0f;
+            }
+            else
+            {
+                const RotorCosines c { cosines[4 * i], cosines[4 * i + 1], cosines[4 * i + 2], cosines[4 * i + 3] };
+                rotorSums (x, speedNorm, sr, angles[4 * i], angles[4 * i + 2], c, sums[2 * i], sums[2 * i + 1]);
+            }
+
+            writeIndex = (writeIndex + 1) & (lineLength - 1);
+        }
+
+        for (int i = 0; i < 2 * count; ++i)
+            tangents[i] = cabinetArgument (sums[i]);
+        sinekernel::hyperbolicTangents (tangents, tangents, 2 * count, mathMode);
+
+        for (int i = 0; i < count; ++i)
+        {
+            if (atRest[i])
+                continue;
+
+            left[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i], tangents[2 * i]), bodyLeft, toneLeft, w3500);
+            right[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i + 1], tangents[2 * i + 1]), bodyRight, toneRight, w3500);
+        }
+    }
 }

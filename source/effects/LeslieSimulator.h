@@ -30,6 +30,12 @@ public:
     // the speed control's position, 0 to 1; a non-finite input sample counts as silence.
     void processSample (float input, float speedNorm, double sampleRate, float& left, float& right);
 
+    // advanceRotors and processSample for n samples in a row: in[i] becomes
+    // left[i] and right[i]. The same samples, with the cabinet's tangents and
+    // the rotors' level cosines worked out many samples at a time.
+    void processBlock (const float* in, float* left, float* right, int n,
+                       float hornTargetSpeed, float drumTargetSpeed, float speedNorm, double sampleRate);
+
     // The arithmetic of the cabinet's saturation: the engine's own tangent
     // kernel (the default) or the C library's, for comparing the two. The
     // rotor sines stay the library's in both: the taps' positions are rounded
@@ -49,6 +55,25 @@ private:
     using Line = std::array<float, lineLength>;
 
     inline float readTap (const Line& line, float delayMs, float sampleRateF) const noexcept;
+
+    // The cosines that set the rotors' levels, for the present angles.
+    struct RotorCosines
+    {
+        float horn;         // cos (horn angle)
+        float hornOpposite; // cos (horn angle + pi)
+        float drum;         // cos (drum angle)
+        float drumOpposite; // cos (drum angle + pi)
+    };
+
+    bool rotorsAtRest() const noexcept;
+
+    // One sample from the band split to the rotors' sum, before the cabinet:
+    // writes the lines, reads the taps, returns the two sides in sumLeft/sumRight.
+    void rotorSums (float x, float speedNorm, float sampleRateF, float hornAt, float drumAt,
+                    const RotorCosines& cosines, float& sumLeft, float& sumRight) noexcept;
+
+    // The cabinet's body resonance and tone filter of one side, after its saturation.
+    static float cabinetFilters (float saturated, float& body, float& tone, float w3500) noexcept;
 
     float hornAngle = 0.0f; // radians, 0 to 2 pi
     float drumAngle = 0.0f; // radians, 0 to 2 pi

@@ -22,6 +22,28 @@ inline __attribute__ ((always_inline)) void floatSineLoop (const float* __restri
         out[i] = static_cast<float> (sineFor<fused> (static_cast<double> (x[i])));
 }
 
+template <bool fused>
+inline __attribute__ ((always_inline)) void floatCosineLoop (const float* __restrict x, float* __restrict out, int n) noexcept
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<float> (sineCosineFor<fused> (static_cast<double> (x[i])).cosine);
+}
+
+// Element by element, so the output may be the input.
+inline __attribute__ ((always_inline)) void tanhLoop (const float* x, float* out, int n) noexcept
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<float> (hyperbolicTangent (static_cast<double> (x[i])));
+}
+
+void plainFloatCosines (const float* x, float* out, int n) noexcept { floatCosineLoop<false> (x, out, n); }
+BRASSGATE_LANES_AVX2 void avx2FloatCosines (const float* x, float* out, int n) noexcept { floatCosineLoop<true> (x, out, n); }
+BRASSGATE_LANES_AVX512 void avx512FloatCosines (const float* x, float* out, int n) noexcept { floatCosineLoop<true> (x, out, n); }
+
+void plainTangents (const float* x, float* out, int n) noexcept { tanhLoop (x, out, n); }
+BRASSGATE_LANES_AVX2 void avx2Tangents (const float* x, float* out, int n) noexcept { tanhLoop (x, out, n); }
+BRASSGATE_LANES_AVX512 void avx512Tangents (const float* x, float* out, int n) noexcept { tanhLoop (x, out, n); }
+
 void plainSines (const double* x, float* out, int n) noexcept { sineLoop<false> (x, out, n); }
 BRASSGATE_LANES_AVX2 void avx2Sines (const double* x, float* out, int n) noexcept { sineLoop<true> (x, out, n); }
 BRASSGATE_LANES_AVX512 void avx512Sines (const double* x, float* out, int n) noexcept { sineLoop<true> (x, out, n); }
@@ -82,6 +104,45 @@ void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
     for (int i = 0; i < n; ++i)
         if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
             out[i] = std::sin (x[i]);
+}
+
+void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
+{
+    if (mode == MathMode::reference)
+    {
+        for (int i = 0; i < n; ++i)
+            out[i] = std::cos (x[i]);
+        return;
+    }
+
+    switch (laneSet())
+    {
+        case LaneSet::avx512: avx512FloatCosines (x, out, n); break;
+        case LaneSet::avx2: avx2FloatCosines (x, out, n); break;
+        default: plainFloatCosines (x, out, n); break;
+    }
+
+    // Arguments beyond the kernel's range go to the library.
+    for (int i = 0; i < n; ++i)
+        if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
+            out[i] = std::cos (x[i]);
+}
+
+void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexcept
+{
+    if (mode == MathMode::reference)
+    {
+        for (int i = 0; i < n; ++i)
+            out[i] = std::tanh (x[i]);
+        return;
+    }
+
+    switch (laneSet())
+    {
+        case LaneSet::avx512: avx512Tangents (x, out, n); break;
+        case LaneSet::avx2: avx2Tangents (x, out, n); break;
+        default: plainTangents (x, out, n); break;
+    }
 }
 
 void referenceSinesToFloat (const double* x, float* out, int n) noexcept

@@ -474,6 +474,41 @@ float TonewheelGenerator::renderSample (const DrawbarLevels& drawbarLevels,
     return processOutputStage (processScanner (keyMix, chorusAmount, scannerMode));
 }
 
+void TonewheelGenerator::nextPitchFactors (float* out, int n)
+{
+    // Common pitch drift of the wheel motor: three slow sines, seamless over the 100 s wrap.
+    constexpr int maxPass = 256; // samples per pass of the scratch arrays
+    alignas (64) double arguments[3 * maxPass]; // radians, three per sample
+    alignas (64) float drift[3 * maxPass];
+
+    for (int start = 0; start < n; start += maxPass)
+    {
+        const int count = std::min (maxPass, n - start);
+
+        for (int i = 0; i < count; ++i)
+        {
+            driftTime += sampleInterval;
+            if (driftTime > 100.0)
+                driftTime -= 100.0;
+
+            const double t = driftTime;
+            arguments[i] = t * 0.5 * twoPi;
+            arguments[count + i] = t * 6.3 * twoPi;
+            arguments[2 * count + i] = t * 3.1 * twoPi;
+        }
+
+        sinekernel::sinesToFloat (arguments, drift, 3 * count, mathMode);
+
+        for (int i = 0; i < count; ++i)
+        {
+            float pitchFactor = drift[i] * 0.0003f + 1.0f;
+            pitchFactor = pitchFactor + drift[count + i] * 0.00008f;
+            pitchFactor = pitchFactor + drift[2 * count + i] * 0.00012f;
+            out[start + i] = pitchFactor;
+        }
+    }
+}
+
 float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
                                       bool percussionOn,
                                       bool percThird,
@@ -481,19 +516,19 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
                                       float keyClick,
                                       bool percSoft)
 {
-    // Common pitch drift of the wheel motor: three slow sines, seamless over the 100 s wrap.
-    driftTime += sampleInterval;
-    if (driftTime > 100.0)
-        driftTime -= 100.0;
+    float pitchFactor;
+    nextPitchFactors (&pitchFactor, 1);
+    return mixKeys (pitchFactor, drawbarLevels, percussionOn, percThird, percFast, keyClick, percSoft);
+}
 
-    const double t = driftTime;
-    const double driftArguments[3] = { t * 0.5 * twoPi, t * 6.3 * twoPi, t * 3.1 * twoPi }; // radians
-    float drift[3];
-    sinekernel::sinesToFloat (driftArguments, drift, 3, mathMode);
-    float pitchFactor = drift[0] * 0.0003f + 1.0f;
-    pitchFactor = pitchFactor + drift[1] * 0.00008f;
-    pitchFactor = pitchFactor + drift[2] * 0.00012f;
-
+float TonewheelGenerator::mixKeys (float pitchFactor,
+                                   const DrawbarLevels& drawbarLevels,
+                                   bool percussionOn,
+                                   bool percThird,
+                                   bool percFast,
+                                   float keyClick,
+                                   bool percSoft)
+{
     // The pulled drawbars, lowest footage first.
     int steps[numDrawbars];
     int pulled[numDrawbars];
@@ -550,14 +585,16 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
         }
 
         // A wheel used once keeps its gain exactly (scale 1).
-        for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
+        numSlots = 0;
+        for (std::uint64_t m = activeKeys; m != 0; m &= m - 1, ++numSlots)
         {
             const int k = __builtin_ctzll (m);
+            slotOfKey[k] = numSlots;
             for (int p = 0; p < numPulled; ++p)
             {
                 const int wheel = wheelMap.index[k][pulled[p]];
-                mixWheel[k][p] = wheel;
-                mixGain[k][p] = drawbarGains[steps[pulled[p]]] * shareScale.ofUses[wheelUsage[(size_t) wheel]];
+                mixWheel[p][numSlots] = wheel;
+                mixGain[p][numSlots] = drawbarGains[steps[pulled[p]]] * shareScale.ofUses[wheelUsage[(size_t) wheel]];
             }
         }
 
@@ -570,6 +607,15 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
     const bool clickOn = keyClick > 0.01f;
     const float percussionRate = percFast ? 4.6f : 0.92f; // per second
     const float releaseClickLength = static_cast<float> (sampleRate * 0.004); // samples
+
+    // Every sounding key's drawbar sum, in drawbar order, side by side. A key
+    // whose contacts are all closed and quiet sounds exactly this sum.
+    alignas (64) float drawbarSum[numKeys];
+    for (int slot = 0; slot < numSlots; ++slot)
+        drawbarSum[slot] = 0.0f;
+    for (int p = 0; p < numPulled; ++p)
+        for (int slot = 0; slot < numSlots; ++slot)
+            drawbarSum[slot] += mixGain[p][slot] * wheelOutput[(size_t) mixWheel[p][slot]];
 
     float total = 0.0f;
 
@@ -602,11 +648,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
         if (! contactsPending && ! bouncing)
         {
             // Every pulled contact closed and quiet: the drawbar sum alone.
-            float term[numDrawbars];
-            for (int p = 0; p < numPulled; ++p)
-                term[p] = mixGain[k][p] * wheelOutput[(size_t) mixWheel[k][p]];
-            for (int p = 0; p < numPulled; ++p)
-                keySum += term[p];
+            keySum = drawbarSum[slotOfKey[k]];
         }
         else
         {
@@ -626,7 +668,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
                     mixStale = true; // the wheel's usage counts from the next sample on
                 }
 
-                const float w = wheelOutput[(size_t) mixWheel[k][p]];
+                const float w = wheelOutput[(size_t) mixWheel[p][slotOfKey[k]]];
 
                 // Contact bounce: a burst of the contact's own wheel as it closes.
                 if (key.bounce[j] > 0.001f && clickOn)
@@ -637,7 +679,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
                         bouncingContacts[(size_t) k] &= static_cast<std::uint16_t> (~(1u << j));
                 }
 
-                keySum += mixGain[k][p] * w;
+                keySum += mixGain[p][slotOfKey[k]] * w;
             }
         }
 
@@ -993,12 +1035,15 @@ float TonewheelGenerator::processScanner (float input, float chorusAmount, int s
 
 float TonewheelGenerator::processOutputStage (float input)
 {
-    const float x = input * 1.8f;
     // Asymmetric soft clip: the positive half a little harder, the negative a little louder.
-    const float m = x > 0.0f ? sinekernel::hyperbolicTangent (x * 1.1f, mathMode)
-                             : sinekernel::hyperbolicTangent (x * 0.9f, mathMode) * 1.05f;
-    const float y = sinekernel::hyperbolicTangent (x * 2.0f, mathMode) * 0.04f + m;
+    const float x = input * 1.8f;
+    const float clipTangent = sinekernel::hyperbolicTangent (clipArgument (x), mathMode);
+    const float brightTangent = sinekernel::hyperbolicTangent (brightArgument (x), mathMode);
+    return outputFilters (softClip (x, clipTangent, brightTangent));
+}
 
+float TonewheelGenerator::outputFilters (float y) noexcept
+{
     outputFollower = outputFollower + 0.999f * (y - outputFollower);
     const float u = (y - outputFollower * 0.02f) * 0.55f;
 
@@ -1011,6 +1056,45 @@ float TonewheelGenerator::processOutputStage (float input)
     outputHighPassState += b * (outputLowPass2 - outputHighPassState);
 
     return outputLowPass2 - outputHighPassState;
+}
+
+void TonewheelGenerator::renderBlock (float* out,
+                                      int n,
+                                      const DrawbarLevels& drawbarLevels,
+                                      float chorusAmount,
+                                      int scannerMode,
+                                      bool percussionOn,
+                                      bool percThird,
+                                      bool percFast,
+                                      float keyClick,
+                                      bool percSoft,
+                                      bool /*paradise*/)
+{
+    constexpr int maxPass = 256; // samples per pass of the scratch arrays
+    alignas (64) float pitchFactor[maxPass];
+    alignas (64) float x[maxPass];
+    alignas (64) float clipTangent[maxPass];
+    alignas (64) float brightTangent[maxPass];
+
+    for (int start = 0; start < n; start += maxPass)
+    {
+        const int count = std::min (maxPass, n - start);
+        nextPitchFactors (pitchFactor, count);
+
+        for (int i = 0; i < count; ++i)
+        {
+            const float keyMix = mixKeys (pitchFactor[i], drawbarLevels, percussionOn, percThird, percFast, keyClick, percSoft);
+            x[i] = processScanner (keyMix, chorusAmount, scannerMode) * 1.8f;
+            clipTangent[i] = clipArgument (x[i]);
+            brightTangent[i] = brightArgument (x[i]);
+        }
+
+        sinekernel::hyperbolicTangents (clipTangent, clipTangent, count, mathMode);
+        sinekernel::hyperbolicTangents (brightTangent, brightTangent, count, mathMode);
+
+        for (int i = 0; i < count; ++i)
+            out[start + i] = outputFilters (softClip (x[i], clipTangent[i], brightTangent[i]));
+    }
 }
 
 int TonewheelGenerator::scannerModeFor (float chorusAmount)

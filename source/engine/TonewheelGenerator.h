@@ -49,6 +49,20 @@ public:
                         bool percSoft,
                         bool paradise);
 
+    // renderSample for n samples in a row, into out[0] to out[n - 1]; the same
+    // samples, with the output stage's tangents worked out many at a time.
+    void renderBlock (float* out,
+                      int n,
+                      const DrawbarLevels& drawbarLevels,
+                      float chorusAmount,
+                      int scannerMode,
+                      bool percussionOn,
+                      bool percThird,
+                      bool percFast,
+                      float keyClick,
+                      bool percSoft,
+                      bool paradise);
+
     // Moves all 91 wheels one sample on and works out every wheel's signal.
     // renderSample does the same, but only for the wheels that sounding keys
     // can hear (see the wheel bank's notes below); the result is the same.
@@ -102,6 +116,29 @@ public:
     static constexpr int historyLength = 1024; // samples of pitch-factor history kept for waking wheels
 
 private:
+    // The output stage in its two halves: the soft clip, which keeps no state
+    // and takes the tangents of clipArgument and brightArgument, and the filters.
+    static float clipArgument (float x) noexcept { return x > 0.0f ? x * 1.1f : x * 0.9f; }
+    static float brightArgument (float x) noexcept { return x * 2.0f; }
+    static float softClip (float x, float clipTangent, float brightTangent) noexcept
+    {
+        const float m = x > 0.0f ? clipTangent : clipTangent * 1.05f;
+        return brightTangent * 0.04f + m;
+    }
+    float outputFilters (float clipped) noexcept;
+
+    // The wheel motor's drift for the next n samples: pitch factors near 1.
+    void nextPitchFactors (float* out, int n);
+
+    // renderKeys after the drift, for a given pitch factor.
+    float mixKeys (float pitchFactor,
+                   const DrawbarLevels& drawbarLevels,
+                   bool percussionOn,
+                   bool percThird,
+                   bool percFast,
+                   float keyClick,
+                   bool percSoft);
+
     // Wheels 49 to 91, which carry a pickup low-pass.
     static constexpr WheelSet filteredWheels() noexcept { return { ~std::uint64_t { 0 } << 48, (std::uint64_t { 1 } << 27) - 1 }; }
 
@@ -185,8 +222,12 @@ private:
     bool mixStale = true;                           // the usage counts and mix gains below need rebuilding
     int mixSteps[numDrawbars] {};                   // drawbar steps (0 to 8) the mix was built for
     std::array<int, numWheels> wheelUsage {};       // closed contacts of sounding keys on each wheel
-    int mixWheel[numKeys][numDrawbars] {};          // per key, the wheel index of each pulled drawbar, lowest footage first
-    float mixGain[numKeys][numDrawbars] {};         // per key, the same drawbars' gains scaled for shared wheels, linear
+    // The sounding keys in slots, in key order, so that the drawbar sums of
+    // all of them are worked out side by side, drawbar by drawbar.
+    int numSlots = 0;                               // sounding keys when the mix was built
+    int slotOfKey[numKeys] {};                      // each sounding key's slot
+    alignas (64) int mixWheel[numDrawbars][numKeys] {};  // per pulled drawbar (lowest footage first) and slot, the wheel index
+    alignas (64) float mixGain[numDrawbars][numKeys] {}; // the same drawbars' gains scaled for shared wheels, linear
     float percussionArmed = 1.0f;                   // 0 to 1; percussion may trigger above 0.5
     std::uint32_t randomState = 48271;              // minimal-standard generator for contact timing
     MathMode mathMode = MathMode::fast;             // arithmetic of the sines and tangents

@@ -134,37 +134,48 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
     float* right = numChannels > 1 ? buffer.getWritePointer (1) : nullptr;
     const int scannerMode = TonewheelGenerator::scannerModeFor (settings.chorusDepth);
 
-    for (int n = 0; n < numSamples; ++n)
-    {
-        leslie.advanceRotors (settings.hornTargetSpeed, settings.drumTargetSpeed, sampleRate);
+    // The chain stage by stage, a pass of samples at a time: each stage keeps
+    // its own per-sample order, and none reads another's later samples.
+    constexpr int maxPass = 256; // samples
+    alignas (64) float mono[maxPass];
+    alignas (64) float sideLeft[maxPass];
+    alignas (64) float sideRight[maxPass];
 
-        float x = settings.organType == 0
-                      ? tonewheels.renderSample (settings.drawbarLevels, settings.chorusDepth, scannerMode,
-                                                 settings.percussionOn, settings.percThird, settings.percFastOn,
-                                                 settings.keyClickLevel, settings.percSoftOn, settings.paradiseModOn)
-                      : voicePool.renderVoices (settings.organType, settings.drawbarLevels, settings.chorusDepth, modWheel,
-                                                settings.voiceAttackStep, settings.voiceReleaseStep, sampleRate, randomSource);
+    for (int start = 0; start < numSamples; start += maxPass)
+    {
+        const int count = std::min (maxPass, numSamples - start);
+
+        if (settings.organType == 0)
+            tonewheels.renderBlock (mono, count, settings.drawbarLevels, settings.chorusDepth, scannerMode,
+                                    settings.percussionOn, settings.percThird, settings.percFastOn,
+                                    settings.keyClickLevel, settings.percSoftOn, settings.paradiseModOn);
+        else
+            for (int i = 0; i < count; ++i)
+                mono[i] = voicePool.renderVoices (settings.organType, settings.drawbarLevels, settings.chorusDepth, modWheel,
+                                                  settings.voiceAttackStep, settings.voiceReleaseStep, sampleRate, randomSource);
 
         if (settings.driveAmount > 0.01f)
-            x = DriveStage::applyDrive (x, settings.driveAmount, settings.driveType) * settings.driveMakeup;
+            DriveStage::applyDrive (mono, count, settings.driveAmount, settings.driveType, settings.driveMakeup);
 
-        const float y = OutputStage::process (x, settings.volumeLevel, expression);
+        OutputStage::process (mono, count, settings.volumeLevel, expression);
+        leslie.processBlock (mono, sideLeft, sideRight, count, settings.hornTargetSpeed, settings.drumTargetSpeed,
+                             settings.leslieSpeedNorm, sampleRate);
 
-        float l = y, r = y;
-        leslie.processSample (y, settings.leslieSpeedNorm, sampleRate, l, r);
-
-        focusGain = focusGain + (settings.focusGainTarget - focusGain) * 0.001f;
-        l *= focusGain;
-        r *= focusGain;
-
-        if (right != nullptr)
+        for (int i = 0; i < count; ++i)
         {
-            left[n] += l;
-            right[n] += r;
-        }
-        else if (left != nullptr)
-        {
-            left[n] += (l + r) * 0.5f;
+            focusGain = focusGain + (settings.focusGainTarget - focusGain) * 0.001f;
+            const float l = sideLeft[i] * focusGain;
+            const float r = sideRight[i] * focusGain;
+
+            if (right != nullptr)
+            {
+                left[start + i] += l;
+                right[start + i] += r;
+            }
+            else if (left != nullptr)
+            {
+                left[start + i] += (l + r) * 0.5f;
+            }
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include "BlockSettings.h"
 #include "LeslieSimulator.h"
+#include "LinearCongruentialDraws.h"
 #include "OrganVoicePool.h"
 #include "ParameterTable.h"
 #include "RandomSource.h"
@@ -85,10 +86,10 @@ private:
         explicit ProcessorRandom (juce::Random& r) : source (r) {}
         float nextFloat() override { return source.nextFloat(); }
         bool nextBool() override { return source.nextBool(); }
+        // The same sequence as count calls of nextFloat, worked out many at a time.
         void nextFloats (float* out, int count) override
         {
-            for (int i = 0; i < count; ++i)
-                out[i] = source.nextFloat();
+            source.setSeed (LinearCongruentialDraws::nextFloats (source.getSeed(), out, count));
         }
         juce::Random& source;
     };

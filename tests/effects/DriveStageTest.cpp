@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace
 {
@@ -82,4 +83,20 @@ TEST (DriveStage, TubeReferenceModeIsTheLibraryTanhAndTheKernelAgreesWithIt)
         EXPECT_EQ (DriveStage::applyDrive (x, 0.4f, DriveStage::tube, MathMode::reference), y) << x;
         EXPECT_NEAR (DriveStage::applyDrive (x, 0.4f, DriveStage::tube), y, 2.5e-7f) << x;
     }
+}
+
+TEST (DriveStage, BlocksGiveTheSamplesOfOneSampleAtATime)
+{
+    std::vector<float> input (600);
+    for (size_t i = 0; i < input.size(); ++i)
+        input[i] = 0.9f * std::sin (0.05f * static_cast<float> (i)) * (static_cast<float> (i % 37) / 18.0f);
+
+    for (const auto mode : { MathMode::reference, MathMode::fast })
+        for (const int type : { DriveStage::tube, DriveStage::fuzz, DriveStage::crunch })
+        {
+            auto block = input;
+            DriveStage::applyDrive (block.data(), (int) block.size(), 0.4f, type, 0.3f, mode);
+            for (size_t i = 0; i < input.size(); ++i)
+                ASSERT_EQ (block[i], DriveStage::applyDrive (input[i], 0.4f, type, mode) * 0.3f) << "type " << type << ", sample " << i;
+        }
 }

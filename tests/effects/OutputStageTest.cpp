@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 TEST (OutputStage, AppliesVolumeAndExpressionIntoTheSoftLimit)
 {
@@ -32,6 +33,21 @@ TEST (OutputStage, ReferenceModeIsTheLibraryTanhAndTheKernelAgreesWithIt)
         const float expected = std::tanh (0.8f * 0.9f * x * 1.5f) * 0.75f;
         EXPECT_EQ (OutputStage::process (x, 0.8f, 0.9f, MathMode::reference), expected) << x;
         EXPECT_NEAR (OutputStage::process (x, 0.8f, 0.9f), expected, 1.0e-7f) << x;
+    }
+}
+
+TEST (OutputStage, BlocksGiveTheSamplesOfOneSampleAtATime)
+{
+    std::vector<float> block (300);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<float> (i) * 0.02f - 3.0f;
+
+    for (const auto mode : { MathMode::reference, MathMode::fast })
+    {
+        auto processed = block;
+        OutputStage::process (processed.data(), (int) processed.size(), 0.8f, 0.6f, mode);
+        for (size_t i = 0; i < block.size(); ++i)
+            ASSERT_EQ (processed[i], OutputStage::process (block[i], 0.8f, 0.6f, mode)) << "sample " << i;
     }
 }
 

@@ -179,7 +179,8 @@ inline Render render (const Scenario& s, MathMode mode)
     out.right.resize ((size_t) length);
     size_t nextEvent = 0;
 
-    for (int n = 0; n < length; ++n)
+    // Stage by stage, as the processor runs the chain, from one note event to the next.
+    for (int n = 0; n < length;)
     {
         for (; nextEvent < s.events.size() && s.events[nextEvent].sample <= n; ++nextEvent)
         {
@@ -198,23 +199,24 @@ inline Render render (const Scenario& s, MathMode mode)
             }
         }
 
-        leslie->advanceRotors (6.7f, 5.7f, sampleRate);
+        const int end = nextEvent < s.events.size() ? std::min (length, s.events[nextEvent].sample) : length;
+        const int count = end - n;
+        float* engine = out.engine.data() + n;
+        float* saturated = out.saturated.data() + n;
 
-        const float x = s.organType == 0
-                            ? generator->renderSample (s.drawbars, s.chorus, scannerMode, s.percussion, s.percThird,
-                                                       s.percFast, s.keyClick, s.percSoft, false)
-                            : pool->renderVoices (s.organType, s.drawbars, s.chorus, s.modWheel, attackStep, releaseStep,
-                                                  sampleRate, random);
+        if (s.organType == 0)
+            generator->renderBlock (engine, count, s.drawbars, s.chorus, scannerMode, s.percussion, s.percThird,
+                                    s.percFast, s.keyClick, s.percSoft, false);
+        else
+            for (int i = 0; i < count; ++i)
+                engine[i] = pool->renderVoices (s.organType, s.drawbars, s.chorus, s.modWheel, attackStep, releaseStep,
+                                                sampleRate, random);
 
-        const float driven = DriveStage::applyDrive (x, driveAmount, DriveStage::tube, mode) * driveMakeup;
-        const float y = OutputStage::process (driven, volumeLevel, 1.0f, mode);
-
-        float l = y, r = y;
-        leslie->processSample (y, 0.85f, sampleRate, l, r);
-        out.engine[(size_t) n] = x;
-        out.saturated[(size_t) n] = y;
-        out.left[(size_t) n] = l;
-        out.right[(size_t) n] = r;
+        std::copy (engine, engine + count, saturated);
+        DriveStage::applyDrive (saturated, count, driveAmount, DriveStage::tube, driveMakeup, mode);
+        OutputStage::process (saturated, count, volumeLevel, 1.0f, mode);
+        leslie->processBlock (saturated, out.left.data() + n, out.right.data() + n, count, 6.7f, 5.7f, 0.85f, sampleRate);
+        n = end;
     }
 
     return out;

@@ -864,3 +864,30 @@ TEST (TonewheelWheels, UnheardWheelsRestAndWakeAsIfTheyHadRunThroughout)
         EXPECT_LE (worst, 1.0e-6) << "at " << rate << " Hz";
     }
 }
+
+TEST (TonewheelGenerator, BlocksGiveTheSamplesOfOneSampleAtATime)
+{
+    for (const auto mode : { MathMode::reference, MathMode::fast })
+    {
+        auto blocks = std::make_unique<TonewheelGenerator>();
+        auto samples = std::make_unique<TonewheelGenerator>();
+        for (auto* g : { blocks.get(), samples.get() })
+        {
+            g->setMathMode (mode);
+            g->prepare (44100.0);
+            g->noteOn (48, 1.0f);
+            g->noteOn (79, 0.6f);
+        }
+
+        Settings s = withDrawbars ({ bar16, bar8, bar4, 8 });
+        s.chorus = 0.7f;
+        s.percussion = true;
+        s.keyClick = 1.0f;
+
+        std::vector<float> block (1000);
+        blocks->renderBlock (block.data(), (int) block.size(), s.drawbars, s.chorus, TonewheelGenerator::scannerModeFor (s.chorus),
+                             s.percussion, s.third, s.fast, s.keyClick, s.soft, false);
+        for (size_t n = 0; n < block.size(); ++n)
+            ASSERT_EQ (block[n], renderSample (*samples, s)) << "sample " << n;
+    }
+}

@@ -1,8 +1,12 @@
 #include "ProcessorFixture.h"
 
 #include "BlockSettings.h"
+#include "LinearCongruentialDraws.h"
 
+#include <algorithm>
+#include <limits>
 #include <optional>
+#include <vector>
 
 TEST (OrganProcessor, ReportsItsIdentity)
 {
@@ -218,5 +222,26 @@ TEST (OrganProcessor, KeyboardLinkFollowsTheEditor)
         EXPECT_NE (p.keyboardState.load(), nullptr);
         editor.reset();
         EXPECT_EQ (p.keyboardState.load(), nullptr);
+    }
+}
+
+TEST (ProcessorRandom, BatchedDrawsContinueTheFrameworkGeneratorExactly)
+{
+    // The voice organs' noise takes its draws many at a time; they must be the
+    // framework generator's own sequence, and leave it where it would be.
+    for (const juce::int64 seed : { juce::int64 { 0 }, juce::int64 { 1 }, juce::int64 { 123456789 }, juce::int64 { -1 },
+                                    std::numeric_limits<juce::int64>::max() })
+    {
+        for (const int count : { 0, 1, 7, 144, 1000 })
+        {
+            juce::Random expected (seed);
+            std::vector<float> draws ((size_t) std::max (count, 1));
+            juce::Random batched (seed);
+            batched.setSeed (LinearCongruentialDraws::nextFloats (batched.getSeed(), draws.data(), count));
+
+            for (int i = 0; i < count; ++i)
+                ASSERT_EQ (draws[(size_t) i], expected.nextFloat()) << "seed " << seed << ", draw " << i;
+            EXPECT_EQ (batched.nextInt(), expected.nextInt()) << "seed " << seed << ", count " << count;
+        }
     }
 }
