@@ -53,23 +53,30 @@ void BM_LinearCongruentialDrawsOneAtATime (benchmark::State& state)
 }
 
 // A source backed by the 48-bit generator, as the processor's is: single draws
-// one step at a time, runs of draws many lanes at a time.
-class LinearCongruentialSource : public RandomSource
+// one step at a time, and runs of draws either one call per draw (the
+// default nextFloats) or many lanes at a time.
+class OneDrawPerCallSource : public RandomSource
 {
 public:
     float nextFloat() override { return scalarDraw (seed); }
     bool nextBool() override { return scalarDraw (seed) < 0.5f; }
-    void nextFloats (float* out, int count) override { seed = LinearCongruentialDraws::nextFloats (seed, out, count); }
 
-private:
+protected:
     std::int64_t seed = 0x2545F491;
 };
 
+class LinearCongruentialSource : public OneDrawPerCallSource
+{
+public:
+    void nextFloats (float* out, int count) override { seed = LinearCongruentialDraws::nextFloats (seed, out, count); }
+};
+
 // The church organ with 16 voices held, every drawbar full and the chorus at 0.3.
-void renderVoicesChurchLinearCongruentialDraws (benchmark::State& state)
+template <typename Source>
+void renderVoicesChurchWith (benchmark::State& state)
 {
     OrganVoicePool pool;
-    LinearCongruentialSource random;
+    Source random;
     DrawbarLevels drawbars;
     drawbars.fill (1.0f);
     const float attackStep = 1.0f / (static_cast<float> (benchmarkRate) * 0.005f);
@@ -88,8 +95,11 @@ void renderVoicesChurchLinearCongruentialDraws (benchmark::State& state)
     state.counters["realtime_x"] = benchmark::Counter (static_cast<double> (state.iterations()) / benchmarkRate,
                                                        benchmark::Counter::kIsRate);
 }
+void renderVoicesChurchLinearCongruentialDraws (benchmark::State& state) { renderVoicesChurchWith<LinearCongruentialSource> (state); }
+void renderVoicesChurchOneDrawPerCall (benchmark::State& state) { renderVoicesChurchWith<OneDrawPerCallSource> (state); }
 } // namespace
 
 BENCHMARK (BM_LinearCongruentialDraws)->Arg (9)->Arg (144)->Arg (1000);
 BENCHMARK (BM_LinearCongruentialDrawsOneAtATime)->Arg (9)->Arg (144)->Arg (1000);
 BENCHMARK (renderVoicesChurchLinearCongruentialDraws);
+BENCHMARK (renderVoicesChurchOneDrawPerCall);
