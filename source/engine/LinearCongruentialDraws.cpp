@@ -57,7 +57,7 @@ inline __attribute__ ((always_inline)) std::int64_t drawLoop (std::int64_t seed,
         return seed;
 
     const std::uint64_t start = static_cast<std::uint64_t> (seed);
-    alignas (64) std::uint64_t state[lanes];
+    alignas (64) std::uint64_t state[lanes]; // 48-bit generator state after each lane's draw of this block
     for (int j = 0; j < lanes; ++j)
         state[j] = (jumps.multiplier[j + 1] * start + jumps.increment[j + 1]) & Draws::stateMask;
 
