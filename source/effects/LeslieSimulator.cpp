@@ -93,10 +93,12 @@ void LeslieSimulator::reset()
 void LeslieSimulator::advanceRotors (float hornTargetSpeed, float drumTargetSpeed, double sampleRate)
 {
     const double rate = usableSampleRate (sampleRate);
-    const float invRate = static_cast<float> (1.0 / rate); // seconds per sample
-    const float hornTarget = usableTarget (hornTargetSpeed);
-    const float drumTarget = usableTarget (drumTargetSpeed);
+    stepRotors (usableTarget (hornTargetSpeed), usableTarget (drumTargetSpeed), static_cast<float> (1.0 / rate),
+                static_cast<float> (rate));
+}
 
+void LeslieSimulator::stepRotors (float hornTarget, float drumTarget, float invRate, float sampleRateF) noexcept
+{
     // Time constants: horn 0.5 s up, 0.833 s down; drum 2 s up, 2.667 s down.
     const float hornRate = hornTarget > hornSpeed ? 0.6666667f : 0.4f;
     const float drumRate = drumTarget > drumSpeed ? 0.16666667f : 0.125f;
@@ -112,7 +114,6 @@ void LeslieSimulator::advanceRotors (float hornTargetSpeed, float drumTargetSpee
     if (drumTarget == 0.0f && std::abs (drumSpeed) < restSpeed)
         drumSpeed = 0.0f;
 
-    const float sampleRateF = static_cast<float> (rate);
     hornAngle = advanceAngle (hornAngle, hornSpeed, sampleRateF);
     drumAngle = advanceAngle (drumAngle, drumSpeed, sampleRateF);
 }
@@ -233,7 +234,11 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
     alignas (64) float tangents[2 * maxPass]; // the cabinet's tangents: arguments first, in place
     bool atRest[maxPass];                     // the rotors stood still at this sample: a dry pass
 
-    const float sr = static_cast<float> (usableSampleRate (sampleRate)); // Hz
+    const double rate = usableSampleRate (sampleRate);       // Hz
+    const float sr = static_cast<float> (rate);                // Hz
+    const float invRate = static_cast<float> (1.0 / rate);     // seconds per sample
+    const float hornTarget = usableTarget (hornTargetSpeed);   // Hz
+    const float drumTarget = usableTarget (drumTargetSpeed);   // Hz
     const float w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
 
     for (int start = 0; start < n; start += maxPass)
@@ -243,7 +248,7 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
         // The rotors' motion does not depend on the sound: every angle first.
         for (int i = 0; i < count; ++i)
         {
-            advanceRotors (hornTargetSpeed, drumTargetSpeed, sampleRate);
+            stepRotors (hornTarget, drumTarget, invRate, sr);
             atRest[i] = rotorsAtRest();
             angles[4 * i] = hornAngle;
             angles[4 * i + 1] = hornAngle + pi;

@@ -67,6 +67,10 @@ private:
 
     bool rotorsAtRest() const noexcept;
 
+    // advanceRotors with the targets already made usable, and the rate's reciprocal
+    // (seconds) and the rate itself (Hz) as single-precision values.
+    void stepRotors (float hornTarget, float drumTarget, float invRate, float sampleRateF) noexcept;
+
     // One sample from the band split to the rotors' sum, before the cabinet:
     // writes the lines, reads the taps, returns the two sides in sumLeft/sumRight.
     void rotorSums (float x, float speedNorm, float sampleRateF, float hornAt, float drumAt,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace
 {
@@ -270,6 +271,26 @@ void stepWheelsDispatched (const WheelStep& step) noexcept
 
 const WheelSet::Runs everyWheel = WheelSet::all().runs();
 
+// Four wheels' values side by side: one vector register on every instruction
+// set (two on plain SSE2 for the doubles).
+typedef double DoubleLanes __attribute__ ((vector_size (4 * sizeof (double))));
+typedef float FloatLanes __attribute__ ((vector_size (4 * sizeof (float))));
+
+// Passed by reference rather than returned, so that no function takes or
+// gives a wide vector by value (which would depend on the instruction set).
+template <typename Lanes, typename T>
+inline __attribute__ ((always_inline)) Lanes& loadLanes (Lanes& lanes, const T* source) noexcept
+{
+    std::memcpy (&lanes, source, sizeof lanes);
+    return lanes;
+}
+
+template <typename Lanes, typename T>
+inline __attribute__ ((always_inline)) void storeLanes (T* destination, const Lanes& lanes) noexcept
+{
+    std::memcpy (destination, &lanes, sizeof lanes);
+}
+
 // trunc(level x 8 + 0.5), kept inside the gain table whatever the level.
 inline int drawbarStepFor (float level)
 {
@@ -529,24 +550,31 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
                                    float keyClick,
                                    bool percSoft)
 {
-    // The pulled drawbars, lowest footage first.
-    int steps[numDrawbars];
-    int pulled[numDrawbars];
-    int numPulled = 0;
-    unsigned pulledMask = 0;
-    bool drawbarsMoved = false;
-    bool heardDrawbarsMoved = false;
-    for (int j = 0; j < numDrawbars; ++j)
+    // The pulled drawbars, lowest footage first, worked out again only when a
+    // level has changed.
+    if (std::memcmp (&drawbarLevels, &registration.levels, sizeof drawbarLevels) != 0 || ! registration.valid)
     {
-        steps[j] = drawbarStepFor (drawbarLevels[(size_t) j]);
-        drawbarsMoved = drawbarsMoved || steps[j] != mixSteps[j];
-        heardDrawbarsMoved = heardDrawbarsMoved || steps[j] != heardSteps[j];
-        if (steps[j] > 0)
+        registration.levels = drawbarLevels;
+        registration.valid = true;
+        registration.numPulled = 0;
+        registration.pulledMask = 0;
+        for (int j = 0; j < numDrawbars; ++j)
         {
-            pulled[numPulled++] = j;
-            pulledMask |= 1u << j;
+            registration.steps[j] = drawbarStepFor (drawbarLevels[(size_t) j]);
+            if (registration.steps[j] > 0)
+            {
+                registration.pulled[registration.numPulled++] = j;
+                registration.pulledMask |= 1u << j;
+            }
         }
     }
+
+    const int* steps = registration.steps;
+    const int* pulled = registration.pulled;
+    const int numPulled = registration.numPulled;
+    const unsigned pulledMask = registration.pulledMask;
+    const bool drawbarsMoved = ! std::equal (steps, steps + numDrawbars, mixSteps);
+    const bool heardDrawbarsMoved = ! std::equal (steps, steps + numDrawbars, heardSteps);
 
     if (mathMode == MathMode::reference)
     {
@@ -598,7 +626,7 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
             }
         }
 
-        std::copy (std::begin (steps), std::end (steps), std::begin (mixSteps));
+        std::copy (steps, steps + numDrawbars, std::begin (mixSteps));
         mixStale = false;
     }
 
@@ -611,11 +639,12 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
     // Every sounding key's drawbar sum, in drawbar order, side by side. A key
     // whose contacts are all closed and quiet sounds exactly this sum.
     alignas (64) float drawbarSum[numKeys];
-    for (int slot = 0; slot < numSlots; ++slot)
-        drawbarSum[slot] = 0.0f;
-    for (int p = 0; p < numPulled; ++p)
-        for (int slot = 0; slot < numSlots; ++slot)
-            drawbarSum[slot] += mixGain[p][slot] * wheelOutput[(size_t) mixWheel[p][slot]];
+    switch (sinekernel::laneSet())
+    {
+        case sinekernel::LaneSet::avx512: sumDrawbarsAvx512 (drawbarSum, numPulled); break;
+        case sinekernel::LaneSet::avx2: sumDrawbarsAvx2 (drawbarSum, numPulled); break;
+        default: sumDrawbarsPlain (drawbarSum, numPulled); break;
+    }
 
     float total = 0.0f;
 
@@ -739,43 +768,50 @@ void TonewheelGenerator::updateHeardWheels (const int* steps, bool percussionOn,
 
     heardWheels = heard;
 
-    // The heard wheels' groups, and the groups whose signals they need: their
-    // own and those of their neighbours, for the crosstalk.
-    WheelSet signal = heard;
-    for (int i = 0; i < numWheels; ++i)
-    {
-        if (heard.contains (i))
-        {
-            signal.add (i - 1);
-            if (i + 1 < numWheels)
-                signal.add (i + 1);
-        }
-    }
-
+    // The heard wheels' groups, and the neighbours outside them whose signals
+    // the crosstalk needs.
     auto& groups = heardGroups;
     groups = {};
-    groups.lowWheel = signal.contains (numLowWheels - 1);
-    for (int g = 0; g < numGroups; ++g)
+    bool groupHeard[maxGroups] {};
+    for (int g = 0; g < maxGroups; ++g)
     {
         const int base = numLowWheels + 4 * g;
-        bool anySignal = false, anyHeard = false;
         for (int i = base; i < std::min (base + 4, numWheels); ++i)
-        {
-            anySignal = anySignal || signal.contains (i);
-            anyHeard = anyHeard || heard.contains (i);
-        }
+            groupHeard[g] = groupHeard[g] || heard.contains (i);
 
-        if (anySignal)
+        if (groupHeard[g])
         {
-            groups.signal[groups.numSignal++] = base;
-            groups.numSignalPlain += g < firstFilteredGroup ? 1 : 0;
-        }
-        if (anyHeard)
-        {
-            groups.heard[groups.numHeard++] = base;
-            groups.numHeardPlain += g < firstFilteredGroup ? 1 : 0;
+            groups.group[groups.numGroups++] = base;
+            groups.numPlainGroups += g < firstFilteredGroup ? 1 : 0;
         }
     }
+
+    const auto inHeardGroup = [&] (int i) { return i >= numLowWheels && i < numWheels && groupHeard[(i - numLowWheels) / 4]; };
+    WheelSet lone;
+    for (int g = 0; g < maxGroups; ++g)
+    {
+        if (! groupHeard[g])
+            continue;
+
+        const int before = numLowWheels + 4 * g - 1;
+        const int after = numLowWheels + 4 * g + 4;
+        if (before == numLowWheels - 1)
+            groups.lowWheel = true;
+        else if (! inHeardGroup (before))
+            lone.add (before);
+        if (after < numWheels && ! inHeardGroup (after))
+            lone.add (after);
+    }
+
+    for (int i = 0; i < numWheels; ++i)
+    {
+        if (lone.contains (i))
+        {
+            groups.lone[groups.numLone++] = i;
+            groups.numPlainLone += i < firstPickupFilteredWheel ? 1 : 0;
+        }
+    }
+
     std::copy (steps, steps + numDrawbars, heardSteps);
     heardPercussionOn = percussionOn;
     heardPercThird = percThird;
@@ -831,12 +867,14 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         phase[i] = next - sinekernel::floorOf (next);
     }
 
-    // The sines of every signal group, in one batch: wheel 12's fundamental and
-    // odd harmonics (padded to eight), then per group of four its fundamentals
-    // and level terms, and for the filtered groups their second harmonics.
+    // Every sine of the heard groups and their lone neighbours, in one batch:
+    // wheel 12's fundamental and odd harmonics (padded to eight); per group of
+    // four its fundamentals and level terms, and for the filtered groups their
+    // second harmonics; then the lone neighbours' fundamentals, level terms and
+    // (for the filtered ones) second harmonics.
     const auto& groups = heardGroups;
-    alignas (64) double arguments[8 + numGroups * 12];
-    alignas (64) float sines[8 + numGroups * 12];
+    alignas (64) double arguments[8 + maxGroups * 12 + 3 * numWheels];
+    alignas (64) float sines[8 + maxGroups * 12 + 3 * numWheels];
     int n = 0;
 
     if (groups.lowWheel)
@@ -850,33 +888,41 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         n = 8;
     }
 
-    for (int k = 0; k < groups.numSignalPlain; ++k, n += 8)
+    for (int k = 0; k < groups.numGroups; ++k)
     {
-        const int base = groups.signal[k];
-        for (int l = 0; l < 4; ++l)
+        const int base = groups.group[k];
+        DoubleLanes p, offset;
+        loadLanes (p, phase + base);
+        loadLanes (offset, levelOffsets.radians + base);
+        const DoubleLanes fundamental = twoPi * p;
+        storeLanes (arguments + n, fundamental);
+        storeLanes (arguments + n + 4, offset + 0.13 * p);
+        n += 8;
+        if (k >= groups.numPlainGroups)
         {
-            arguments[n + l] = twoPi * phase[base + l];
-            arguments[n + 4 + l] = levelOffsets.radians[base + l] + 0.13 * phase[base + l];
+            storeLanes (arguments + n, 2.0 * fundamental);
+            n += 4;
         }
     }
 
-    for (int k = groups.numSignalPlain; k < groups.numSignal; ++k, n += 12)
+    const int numLone = groups.numLone;
+    const int loneArguments = n;
+    for (int j = 0; j < numLone; ++j)
     {
-        const int base = groups.signal[k];
-        for (int l = 0; l < 4; ++l)
-        {
-            const double a = twoPi * phase[base + l];
-            arguments[n + l] = a;
-            arguments[n + 4 + l] = levelOffsets.radians[base + l] + 0.13 * phase[base + l];
-            arguments[n + 8 + l] = 2.0 * a;
-        }
+        const int i = groups.lone[j];
+        arguments[n + j] = twoPi * phase[i];
+        arguments[n + numLone + j] = levelOffsets.radians[i] + 0.13 * phase[i];
     }
+    n += 2 * numLone;
+    for (int j = groups.numPlainLone; j < numLone; ++j)
+        arguments[n++] = 2.0 * arguments[loneArguments + j];
 
     for (int i = 0; i < n; ++i)
         sines[i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[i]));
 
     // The signals before crosstalk, clean[i + 1] for wheel i. Slots of wheels
-    // outside the signal groups read as 0: they only reach wheels nobody hears.
+    // outside the heard groups and their neighbours read as 0: they only reach
+    // wheels nobody hears.
     alignas (64) float clean[numWheelSlots + 4] = {};
     float* c = clean + 1;
     int m = 0;
@@ -890,51 +936,72 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         m = 8;
     }
 
-    for (int k = 0; k < groups.numSignalPlain; ++k, m += 8)
+    for (int k = 0; k < groups.numGroups; ++k)
     {
-        const int base = groups.signal[k];
-        for (int l = 0; l < 4; ++l)
-            c[base + l] = (sines[m + 4 + l] * 0.005f + 1.0f) * sines[m + l];
+        const int base = groups.group[k];
+        FloatLanes fundamental, level;
+        loadLanes (fundamental, sines + m);
+        loadLanes (level, sines + m + 4);
+        FloatLanes s = (level * 0.005f + 1.0f) * fundamental;
+        m += 8;
+        if (k >= groups.numPlainGroups)
+        {
+            // The upper wheels add a weak second harmonic.
+            FloatLanes second;
+            s = s + loadLanes (second, sines + m) * 0.012f;
+            m += 4;
+        }
+        storeLanes (c + base, s);
     }
 
-    for (int k = groups.numSignalPlain; k < groups.numSignal; ++k, m += 12)
+    for (int j = 0; j < numLone; ++j)
     {
-        const int base = groups.signal[k];
-        for (int l = 0; l < 4; ++l)
-        {
-            const float s = (sines[m + 4 + l] * 0.005f + 1.0f) * sines[m + l];
-            c[base + l] = s + sines[m + 8 + l] * 0.012f;
-        }
+        float s = (sines[m + numLone + j] * 0.005f + 1.0f) * sines[m + j];
+        if (j >= groups.numPlainLone)
+            s = s + sines[m + 2 * numLone + j - groups.numPlainLone] * 0.012f;
+        c[groups.lone[j]] = s;
     }
 
     // Crosstalk and pickup filter of the heard groups.
-    float* __restrict raw = wheelRaw.data();
-    float* __restrict output = wheelOutput.data();
-    float* __restrict filterState = wheelFilterState.data();
-
-    for (int k = 0; k < groups.numHeardPlain; ++k)
+    for (int k = 0; k < groups.numGroups; ++k)
     {
-        const int base = groups.heard[k];
-        for (int l = 0; l < 4; ++l)
+        const int base = groups.group[k];
+        FloatLanes own, above, below;
+        loadLanes (own, c + base);
+        loadLanes (above, c + base + 1);
+        loadLanes (below, c + base - 1);
+        const FloatLanes raw = own + (above + below) * 0.01f;
+        storeLanes (wheelRaw.data() + base, raw);
+
+        if (k < groups.numPlainGroups)
         {
-            const int i = base + l;
-            raw[i] = c[i] + (c[i + 1] + c[i - 1]) * 0.01f;
-            output[i] = raw[i];
+            storeLanes (wheelOutput.data() + base, raw);
         }
-    }
-
-    for (int k = groups.numHeardPlain; k < groups.numHeard; ++k)
-    {
-        const int base = groups.heard[k];
-        for (int l = 0; l < 4; ++l)
+        else
         {
-            const int i = base + l;
-            raw[i] = c[i] + (c[i + 1] + c[i - 1]) * 0.01f;
-            filterState[i] += pickupCoefficient[(size_t) i] * (raw[i] - filterState[i]);
-            output[i] = filterState[i];
+            FloatLanes state, coefficient;
+            loadLanes (state, wheelFilterState.data() + base);
+            loadLanes (coefficient, pickupCoefficient.data() + base);
+            state += coefficient * (raw - state);
+            storeLanes (wheelFilterState.data() + base, state);
+            storeLanes (wheelOutput.data() + base, state);
         }
     }
 }
+
+template <bool fused>
+inline __attribute__ ((always_inline)) void TonewheelGenerator::sumDrawbars (float* __restrict drawbarSum, int numPulled) const noexcept
+{
+    for (int slot = 0; slot < numSlots; ++slot)
+        drawbarSum[slot] = 0.0f;
+    for (int p = 0; p < numPulled; ++p)
+        for (int slot = 0; slot < numSlots; ++slot)
+            drawbarSum[slot] += mixGain[p][slot] * wheelOutput[(size_t) mixWheel[p][slot]];
+}
+
+void TonewheelGenerator::sumDrawbarsPlain (float* sums, int numPulled) const noexcept { sumDrawbars<false> (sums, numPulled); }
+BRASSGATE_LANES_AVX2 void TonewheelGenerator::sumDrawbarsAvx2 (float* sums, int numPulled) const noexcept { sumDrawbars<true> (sums, numPulled); }
+BRASSGATE_LANES_AVX512 void TonewheelGenerator::sumDrawbarsAvx512 (float* sums, int numPulled) const noexcept { sumDrawbars<true> (sums, numPulled); }
 
 void TonewheelGenerator::stepHeardGroupsPlain (double p) noexcept { stepHeardGroups<false> (p); }
 BRASSGATE_LANES_AVX2 void TonewheelGenerator::stepHeardGroupsAvx2 (double p) noexcept { stepHeardGroups<true> (p); }

@@ -156,6 +156,13 @@ private:
     void stepHeardGroupsAvx2 (double pitchFactor) noexcept;
     void stepHeardGroupsAvx512 (double pitchFactor) noexcept;
 
+    // Every sounding key's drawbar sum, one per slot, compiled once per instruction set.
+    template <bool fused>
+    inline __attribute__ ((always_inline)) void sumDrawbars (float* __restrict drawbarSum, int numPulled) const noexcept;
+    void sumDrawbarsPlain (float* drawbarSum, int numPulled) const noexcept;
+    void sumDrawbarsAvx2 (float* drawbarSum, int numPulled) const noexcept;
+    void sumDrawbarsAvx512 (float* drawbarSum, int numPulled) const noexcept;
+
     double sampleRate = 44100.0;                    // Hz
     double sampleInterval = 1.0 / 44100.0;          // seconds per sample
     // The wheel bank: plain aligned arrays, one entry per wheel, worked on many
@@ -184,18 +191,19 @@ private:
     WheelSet heardWheels;                           // wheels that some sounding key may read
 
     // The heard wheels in groups of four from wheel 13 on (group g holds wheel
-    // indices 12 + 4 g to 15 + 4 g; groups 9 and up carry pickup filters).
-    static constexpr int numGroups = 20;
+    // indices 12 + 4 g to 15 + 4 g; groups 9 and up carry pickup filters), and
+    // the neighbours the crosstalk needs from outside those groups, one by one.
+    static constexpr int maxGroups = 20;
     static constexpr int firstFilteredGroup = 9;
     struct HeardGroups
     {
         bool lowWheel = false;      // wheel 12's signal is needed (as wheel 13's neighbour)
-        int numSignal = 0;          // groups whose signals are worked out: heard wheels and their neighbours
-        int numSignalPlain = 0;     // the first numSignalPlain of them carry no pickup filter
-        int signal[numGroups] {};   // their first wheel indices, ascending
-        int numHeard = 0;           // groups holding a heard wheel
-        int numHeardPlain = 0;      // the first numHeardPlain of them carry no pickup filter
-        int heard[numGroups] {};    // their first wheel indices, ascending
+        int numGroups = 0;          // groups holding a heard wheel
+        int numPlainGroups = 0;     // the first numPlainGroups of them carry no pickup filter
+        int group[maxGroups] {};    // their first wheel indices, ascending
+        int numLone = 0;            // neighbours outside the groups (wheels 14 and up)
+        int numPlainLone = 0;       // the first numPlainLone of them carry no pickup filter
+        int lone[numWheels] {};     // their wheel indices, ascending
     };
     HeardGroups heardGroups;
     WheelSet awakeWheels;                           // filtered wheels whose filter state is current
@@ -219,6 +227,18 @@ private:
     // starts, stops, opens or closes a contact, or a drawbar moves.
     std::array<std::uint16_t, numKeys> closedContacts {};   // bit j set while keys[k].contactClosed[j]
     std::array<std::uint16_t, numKeys> bouncingContacts {}; // bit j set while keys[k].bounce[j] > 0.001
+    // The drawbars as last seen, and what follows from them.
+    struct Registration
+    {
+        DrawbarLevels levels {};         // 0 to 1 each
+        bool valid = false;              // the fields below follow from levels
+        int steps[numDrawbars] {};       // drawbar steps, 0 to 8
+        int pulled[numDrawbars] {};      // the drawbars with a step above 0, lowest footage first
+        int numPulled = 0;               // how many there are
+        unsigned pulledMask = 0;         // bit j set while drawbar j is pulled
+    };
+    Registration registration;
+
     bool mixStale = true;                           // the usage counts and mix gains below need rebuilding
     int mixSteps[numDrawbars] {};                   // drawbar steps (0 to 8) the mix was built for
     std::array<int, numWheels> wheelUsage {};       // closed contacts of sounding keys on each wheel
