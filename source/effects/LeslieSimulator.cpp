@@ -149,14 +149,25 @@ float LeslieSimulator::cabinetFilters (float saturated, float& body, float& tone
     return 0.3f * u + 0.7f * tone;
 }
 
-void LeslieSimulator::rotorSums (float x, float speedNorm, float sr, float hornAt, float drumAt, const RotorCosines& cosines,
-                                 float& sumLeft, float& sumRight) noexcept
+LeslieSimulator::PassConstants LeslieSimulator::passConstants (float speedNorm, float sr) noexcept
 {
-    const float s = std::isfinite (speedNorm) ? std::clamp (speedNorm, 0.0f, 1.0f) : 0.0f;
+    PassConstants k;
+    k.sampleRate = sr;
+    k.drumGain = 0.8f * (std::isfinite (speedNorm) ? std::clamp (speedNorm, 0.0f, 1.0f) : 0.0f) + 1.2f;
+    k.w800 = std::min (0.99f, 800.0f / sr * twoPi);
+    k.w4k = std::min (0.99f, 4000.0f / sr * 6.2832f);
+    k.w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
+    return k;
+}
+
+inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, float hornAt, float drumAt, const RotorCosines& cosines,
+                                        float& sumLeft, float& sumRight) noexcept
+{
+    const float sr = k.sampleRate;
     const float dry = std::clamp (x, -maxInput, maxInput);
 
     // Band split: two one-pole low-passes at 800 Hz; the rest is the horn's band.
-    const float w800 = std::min (0.99f, 800.0f / sr * twoPi);
+    const float w800 = k.w800;
     crossoverLow1 += (dry - crossoverLow1) * w800;
     crossoverLow2 += (crossoverLow1 - crossoverLow2) * w800;
     const float lowBand = crossoverLow2;
@@ -176,7 +187,7 @@ void LeslieSimulator::rotorSums (float x, float speedNorm, float sr, float hornA
     const float tL = readTap (hornLineLeft, d1, sr);
     const float tR = tL;
 
-    const float w4k = std::min (0.99f, 4000.0f / sr * 6.2832f);
+    const float w4k = k.w4k;
     hornFilterLeft += (tL * aL - hornFilterLeft) * w4k;
     hornFilterRight += (tR * aR - hornFilterRight) * w4k;
     float hL = hornFilterLeft * (0.3f * std::max (cosines.horn, 0.0f) + 0.7f);
@@ -192,7 +203,7 @@ void LeslieSimulator::rotorSums (float x, float speedNorm, float sr, float hornA
     const float bL = 0.3f * cosines.drum + 0.7f;
     const float bR = 0.3f * cosines.drumOpposite + 0.7f;
     const float d3 = 0.15f * std::sin (drumAt) + 0.2f; // ms
-    const float g = 0.8f * s + 1.2f;
+    const float g = k.drumGain;
     const float drumTap = readTap (drumLineLeft, d3, sr);
     sumLeft = (drumTap * bL + hL) * g;
     sumRight = (drumTap * bR + hR) * g;
@@ -212,14 +223,13 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
         return;
     }
 
-    const float sr = static_cast<float> (usableSampleRate (sampleRate)); // Hz
+    const auto k = passConstants (speedNorm, static_cast<float> (usableSampleRate (sampleRate)));
     const RotorCosines cosines { std::cos (hornAngle), std::cos (hornAngle + pi), std::cos (drumAngle), std::cos (drumAngle + pi) };
     float sumL, sumR;
-    rotorSums (x, speedNorm, sr, hornAngle, drumAngle, cosines, sumL, sumR);
+    rotorSums (x, k, hornAngle, drumAngle, cosines, sumL, sumR);
 
-    const float w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
-    left = cabinetFilters (cabinetSaturation (sumL, sinekernel::hyperbolicTangent (cabinetArgument (sumL), mathMode)), bodyLeft, toneLeft, w3500);
-    right = cabinetFilters (cabinetSaturation (sumR, sinekernel::hyperbolicTangent (cabinetArgument (sumR), mathMode)), bodyRight, toneRight, w3500);
+    left = cabinetFilters (cabinetSaturation (sumL, sinekernel::hyperbolicTangent (cabinetArgument (sumL), mathMode)), bodyLeft, toneLeft, k.w3500);
+    right = cabinetFilters (cabinetSaturation (sumR, sinekernel::hyperbolicTangent (cabinetArgument (sumR), mathMode)), bodyRight, toneRight, k.w3500);
 
     writeIndex = (writeIndex + 1) & (lineLength - 1);
 }
@@ -239,7 +249,7 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
     const float invRate = static_cast<float> (1.0 / rate);     // seconds per sample
     const float hornTarget = usableTarget (hornTargetSpeed);   // Hz
     const float drumTarget = usableTarget (drumTargetSpeed);   // Hz
-    const float w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
+    const auto k = passConstants (speedNorm, sr);
 
     for (int start = 0; start < n; start += maxPass)
     {
@@ -273,7 +283,7 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
             else
             {
                 const RotorCosines c { cosines[4 * i], cosines[4 * i + 1], cosines[4 * i + 2], cosines[4 * i + 3] };
-                rotorSums (x, speedNorm, sr, angles[4 * i], angles[4 * i + 2], c, sums[2 * i], sums[2 * i + 1]);
+                rotorSums (x, k, angles[4 * i], angles[4 * i + 2], c, sums[2 * i], sums[2 * i + 1]);
             }
 
             writeIndex = (writeIndex + 1) & (lineLength - 1);
@@ -288,8 +298,8 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
             if (atRest[i])
                 continue;
 
-            left[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i], tangents[2 * i]), bodyLeft, toneLeft, w3500);
-            right[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i + 1], tangents[2 * i + 1]), bodyRight, toneRight, w3500);
+            left[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i], tangents[2 * i]), bodyLeft, toneLeft, k.w3500);
+            right[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i + 1], tangents[2 * i + 1]), bodyRight, toneRight, k.w3500);
         }
     }
 }

@@ -73,7 +73,18 @@ private:
 
     // One sample from the band split to the rotors' sum, before the cabinet:
     // writes the lines, reads the taps, returns the two sides in sumLeft/sumRight.
-    void rotorSums (float x, float speedNorm, float sampleRateF, float hornAt, float drumAt,
+    // What stays the same over a pass of samples: the rate and the filters' coefficients.
+    struct PassConstants
+    {
+        float sampleRate; // Hz
+        float drumGain;   // sum gain, 1.2 to 2, from the speed control's position
+        float w800;       // crossover low-pass coefficient, 0 to 0.99
+        float w4k;        // horn smoothing coefficient, 0 to 0.99
+        float w3500;      // cabinet tone filter coefficient, 0 to 0.99
+    };
+    static PassConstants passConstants (float speedNorm, float sampleRateF) noexcept;
+
+    void rotorSums (float x, const PassConstants& constants, float hornAt, float drumAt,
                     const RotorCosines& cosines, float& sumLeft, float& sumRight) noexcept;
 
     // The cabinet's body resonance and tone filter of one side, after its saturation.

@@ -920,11 +920,12 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
     for (int i = 0; i < n; ++i)
         sines[i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[i]));
 
-    // The signals before crosstalk, clean[i + 1] for wheel i. Slots of wheels
-    // outside the heard groups and their neighbours read as 0: they only reach
-    // wheels nobody hears.
-    alignas (64) float clean[numWheelSlots + 4] = {};
+    // The signals before crosstalk, clean[i + 1] for wheel i. Every slot the
+    // crosstalk below reads is written first: the heard groups, their lone
+    // neighbours, wheel 12 before the first group, and past the padding wheel 0.
+    alignas (64) float clean[numWheelSlots + 4];
     float* c = clean + 1;
+    c[numWheelSlots] = 0.0f;
     int m = 0;
 
     if (groups.lowWheel)

@@ -2,7 +2,7 @@
 // through a reference tone-wheel organ hosted as LV2, and prints the real-time
 // factor of each (seconds of audio per CPU second of the rendering thread).
 //
-//   bench [--plugin PATH] [--reference URI|none] [--seconds S]
+//   bench [--plugin PATH] [--reference URI|none] [--seconds S] [--rounds N]
 
 #include "MidiRenderer.h"
 
@@ -36,7 +36,10 @@ const Scenario scenarios[] = {
     { "phrase", 0, false, false, {}, true },
     { "FARFISA", 1, false, false, sixteenNotes, false },
     { "VOX", 2, false, false, sixteenNotes, false },
-    { "CHURCH", 3, true, false, sixteenNotes, false },
+    { "CHURCH", 3, false, false, sixteenNotes, false },
+    // Not one of the fixed scenarios: the heaviest registration of the voice
+    // organs, every drawbar sounding an oscillator of its own.
+    { "CHURCH all", 3, true, false, sixteenNotes, false },
 };
 
 juce::MidiMessageSequence notesOf (const Scenario& s, double seconds)
@@ -110,6 +113,7 @@ int main (int argc, char* argv[])
 
     juce::String plugin (BRASSGATE_DEFAULT_VST3), reference ("http://gareus.org/oss/lv2/b_synth");
     double seconds = 20.0;
+    int rounds = 3;
 
     for (int i = 1; i + 1 < argc; i += 2)
     {
@@ -117,7 +121,8 @@ int main (int argc, char* argv[])
         if (arg == "--plugin") plugin = value;
         else if (arg == "--reference") reference = value;
         else if (arg == "--seconds") seconds = juce::jlimit (1.0, 600.0, value.getDoubleValue());
-        else { std::cerr << "usage: bench [--plugin PATH] [--reference URI|none] [--seconds S]\n"; return 2; }
+        else if (arg == "--rounds") rounds = juce::jlimit (1, 20, value.getIntValue());
+        else { std::cerr << "usage: bench [--plugin PATH] [--reference URI|none] [--seconds S] [--rounds N]\n"; return 2; }
     }
 
     MidiRenderer::Settings settings;
@@ -130,46 +135,61 @@ int main (int argc, char* argv[])
     bool referenceUsable = reference != "none";
 
     std::cout << "Real-time factor (seconds of audio per CPU second, one thread), " << sampleRate / 1000.0
-              << " kHz, " << blockSize << "-sample blocks, " << seconds << " s per scenario\n\n";
-    std::cout << juce::String ("scenario").paddedRight (' ', 10) << juce::String ("ours").paddedLeft (' ', 10)
+              << " kHz, " << blockSize << "-sample blocks, " << seconds << " s per scenario, best of " << rounds
+              << " alternating rounds\n\n";
+    std::cout << juce::String ("scenario").paddedRight (' ', 11) << juce::String ("ours").paddedLeft (' ', 10)
               << juce::String ("reference").paddedLeft (' ', 12) << juce::String ("ratio").paddedLeft (' ', 8) << "\n";
 
     for (const auto& s : scenarios)
     {
         const auto seq = notesOf (s, seconds);
 
-        auto ours = MidiRenderer::loadPlugin (plugin, settings, error);
-        if (ours == nullptr)
+        // Ours and the reference take turns, round after round; each keeps its
+        // fastest round, the one least disturbed by whatever else the machine ran.
+        double ourFactor = 0.0, refFactor = 0.0;
+        float ourPeak = 0.0f, refPeak = 0.0f;
+
+        for (int round = 0; round < rounds; ++round)
         {
-            std::cerr << "bench: " << error << "\n";
-            return 1;
+            auto ours = MidiRenderer::loadPlugin (plugin, settings, error);
+            if (ours == nullptr)
+            {
+                std::cerr << "bench: " << error << "\n";
+                return 1;
+            }
+            configureOurs (*ours, s);
+            const auto ourResult = MidiRenderer::render (*ours, seq, settings);
+            ours.reset();
+            ourFactor = juce::jmax (ourFactor, realTimeFactor (ourResult));
+            ourPeak = ourResult.peak;
+
+            if (referenceUsable)
+            {
+                auto ref = MidiRenderer::loadPlugin (reference, settings, referenceError);
+                if (ref == nullptr)
+                {
+                    referenceUsable = false;
+                }
+                else
+                {
+                    const auto refResult = MidiRenderer::render (*ref, withReferenceControllers (seq, s), settings);
+                    refFactor = juce::jmax (refFactor, realTimeFactor (refResult));
+                    refPeak = refResult.peak;
+                }
+            }
         }
-        configureOurs (*ours, s);
-        const auto ourResult = MidiRenderer::render (*ours, seq, settings);
-        ours.reset();
-        const double ourFactor = realTimeFactor (ourResult);
 
         juce::String referenceColumn ("-"), ratioColumn ("-"), referencePeak;
         if (referenceUsable)
         {
-            auto ref = MidiRenderer::loadPlugin (reference, settings, referenceError);
-            if (ref == nullptr)
-            {
-                referenceUsable = false;
-            }
-            else
-            {
-                const auto refResult = MidiRenderer::render (*ref, withReferenceControllers (seq, s), settings);
-                const double refFactor = realTimeFactor (refResult);
-                referenceColumn = juce::String (refFactor, 1);
-                ratioColumn = juce::String (ourFactor / refFactor, 2);
-                referencePeak = ", reference " + juce::String (juce::Decibels::gainToDecibels (refResult.peak), 1);
-            }
+            referenceColumn = juce::String (refFactor, 1);
+            ratioColumn = juce::String (ourFactor / refFactor, 2);
+            referencePeak = ", reference " + juce::String (juce::Decibels::gainToDecibels (refPeak), 1);
         }
 
-        std::cout << juce::String (s.name).paddedRight (' ', 10) << juce::String (ourFactor, 1).paddedLeft (' ', 10)
+        std::cout << juce::String (s.name).paddedRight (' ', 11) << juce::String (ourFactor, 1).paddedLeft (' ', 10)
                   << referenceColumn.paddedLeft (' ', 12) << ratioColumn.paddedLeft (' ', 8)
-                  << "    (peak dBFS: ours " << juce::String (juce::Decibels::gainToDecibels (ourResult.peak), 1)
+                  << "    (peak dBFS: ours " << juce::String (juce::Decibels::gainToDecibels (ourPeak), 1)
                   << referencePeak << ")" << std::endl;
     }
 
