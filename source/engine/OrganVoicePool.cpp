@@ -170,21 +170,40 @@ float OrganVoicePool::renderVoices (int organType,
                                     double sampleRate,
                                     RandomSource& random)
 {
+    float sample = 0.0f;
+    renderVoices (&sample, 1, organType, drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, random);
+    return sample;
+}
+
+void OrganVoicePool::renderVoices (float* out,
+                                   int count,
+                                   int organType,
+                                   const DrawbarLevels& drawbarLevels,
+                                   float chorusDepth,
+                                   float modWheel,
+                                   float attackStep,
+                                   float releaseStep,
+                                   double sampleRate,
+                                   RandomSource& random)
+{
     if (organType < farfisa || organType > church)
-        return 0.0f;
+    {
+        std::fill (out, out + std::max (count, 0), 0.0f);
+        return;
+    }
 
     const RenderArguments a { organType, &drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, &random };
 
     switch (sinekernel::laneSet())
     {
-        case sinekernel::LaneSet::avx512: return renderAvx512 (a);
-        case sinekernel::LaneSet::avx2: return renderAvx2 (a);
-        default: return renderPlain (a);
+        case sinekernel::LaneSet::avx512: renderAvx512 (a, out, count); break;
+        case sinekernel::LaneSet::avx2: renderAvx2 (a, out, count); break;
+        default: renderPlain (a, out, count); break;
     }
 }
 
 template <bool fused>
-inline __attribute__ ((always_inline)) float OrganVoicePool::render (const RenderArguments& arguments)
+inline __attribute__ ((always_inline)) void OrganVoicePool::render (const RenderArguments& arguments, float* out, int count)
 {
     const int organType = arguments.organType;
     const DrawbarLevels& drawbarLevels = *arguments.drawbarLevels;
@@ -216,64 +235,7 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
                         : organType == vox     ? modWheel * 4.0f + 4.0f   // 4 to 8 Hz
                                                : modWheel * 1.5f + 4.5f;  // 4.5 to 6 Hz
 
-    // 1. Envelopes and modulation clocks, voice by voice; the voices that sound
-    //    this sample and their modulation sines.
-    int sounding[numVoices];
-    alignas (64) float clock[numVoices]; // each sounding voice's modulation clock, cycles of 7 Hz
-    int numSounding = 0;
-
-    for (int i = 0; i < numVoices; ++i)
-    {
-        auto& voice = voices[(size_t) i];
-        if (! voice.active)
-            continue;
-
-        // Linear 5 ms attack, linear 25 ms release from full level.
-        if (voice.released)
-        {
-            voice.level -= releaseStep;
-
-            if (voice.level <= 0.0f)
-            {
-                voice.active = false;
-                continue;
-            }
-        }
-        else
-        {
-            voice.level = std::min (voice.level + attackStep, 1.0f);
-        }
-
-        // The clock runs only with the chorus on; with it off, the mod-wheel
-        // vibrato and tremolo hold the value the clock stopped at.
-        if (chorusOn)
-            voice.vibratoTime += chorusVibratoRate / rateF;
-
-        clock[numSounding] = voice.vibratoTime;
-        sounding[numSounding++] = i;
-    }
-
-    if (numSounding == 0)
-        return 0.0f;
-
-    // The modulation sines, only those in use.
-    alignas (64) float argument32[numVoices]; // radians
-    alignas (64) float chorusSine[numVoices];
-    alignas (64) float modSine[numVoices];
-    if (chorusOn)
-    {
-        for (int s = 0; s < numSounding; ++s)
-            argument32[s] = clock[s] * twoPi32;
-        sinekernel::sinesOfFloats (argument32, chorusSine, numSounding, mathMode);
-    }
-    if (modWheelOn)
-    {
-        for (int s = 0; s < numSounding; ++s)
-            argument32[s] = modRate * clock[s] / 7.0f * twoPi32;
-        sinekernel::sinesOfFloats (argument32, modSine, numSounding, mathMode);
-    }
-
-    // 2. The oscillators of this organ type: which phase slot each uses and its
+    // The oscillators of this organ type: which phase slot each uses and its
     //    frequency multiple. The church organ sounds only its pulled drawbars.
     int oscillatorSlot[maxOscillators];
     float oscillatorMultiple[maxOscillators];
@@ -310,197 +272,267 @@ inline __attribute__ ((always_inline)) float OrganVoicePool::render (const Rende
         }
     }
 
-    // 3. Pitch factors and every oscillator's phase, all voices together. The
-    //    arrays below hold oscillator o of sounding voice s at o x numSounding + s,
-    //    so that each step runs across the voices.
-    const int n = numSounding;
-    const int numPhases = n * numOscillators;
-    alignas (64) float hz[numVoices];                        // note frequency, Hz
-    alignas (64) float pitch[numVoices];                     // pitch factor, near 1
-    alignas (64) double phase[numVoices * maxOscillators];  // cycles
-    alignas (64) float stepHz[numVoices * maxOscillators];  // Hz
-    double* voicePhase[numVoices];                           // each sounding voice's phase slots
+    // The oscillators' phases stay in the arrays below, oscillator o of
+    // sounding voice s at o x n + s, from one sample to the next, so that each
+    // step runs across the voices; they go back to the voices when the
+    // sounding voices change and at the end.
+    alignas (64) double phase[numVoices * maxOscillators]; // cycles
+    int held[numVoices];                                   // the sounding voices the arrays hold, in voice order
+    int n = 0;                                             // how many
 
-    for (int s = 0; s < n; ++s)
-    {
-        float v = chorusOn ? chorusSine[s] * chorusDepth * 0.004f + 1.0f : 1.0f;
-
-        if (modWheelOn && organType == farfisa) // up to +-0.8 %
-            v *= modSine[s] * modWheel * 0.008f + 1.0f;
-        else if (modWheelOn && organType == church) // up to +-0.5 %
-            v *= modSine[s] * modWheel * 0.005f + 1.0f;
-
-        pitch[s] = v;
-        hz[s] = noteHz[(size_t) sounding[s]];
-        voicePhase[s] = voices[(size_t) sounding[s]].phase;
-    }
-
-    // Oscillator by oscillator, so that each pass reads one slot of every voice.
-    for (int o = 0; o < numOscillators; ++o)
-    {
-        const int slot = oscillatorSlot[o];
-        for (int s = 0; s < n; ++s)
-            phase[o * n + s] = voicePhase[s][slot];
-    }
-
-    for (int o = 0; o < numOscillators; ++o)
-        for (int s = 0; s < n; ++s)
-            stepHz[o * n + s] = hz[s] * oscillatorMultiple[o] * pitch[s];
-
-    advancePhaseLoop (phase, stepHz, numPhases, rate);
-
-    for (int o = 0; o < numOscillators; ++o)
-    {
-        const int slot = oscillatorSlot[o];
-        for (int s = 0; s < n; ++s)
-            voicePhase[s][slot] = phase[o * n + s];
-    }
-
-    // 4. The waveform sines (64-bit, rounded), all voices together: FARFISA one
-    //    per oscillator, VOX the one sine oscillator, CHURCH the first three
-    //    harmonics of every oscillator (in three blocks: fundamentals, seconds, thirds).
-    alignas (64) double argument[3 * numVoices * maxOscillators]; // radians
-    alignas (64) float sine[3 * numVoices * maxOscillators];
-    int numSines = 0;
-
-    if (organType == farfisa)
-    {
-        for (int k = 0; k < numPhases; ++k)
-            argument[k] = twoPi64 * phase[k];
-        numSines = numPhases;
-    }
-    else if (organType == vox)
-    {
-        for (int s = 0; s < n; ++s)
-            argument[s] = twoPi64 * phase[5 * n + s];
-        numSines = n;
-    }
-    else if (mathMode == MathMode::reference)
-    {
-        for (int k = 0; k < numPhases; ++k)
-        {
-            const double a = twoPi64 * phase[k];
-            argument[k] = a;
-            argument[numPhases + k] = 2.0 * a;
-            argument[2 * numPhases + k] = 3.0 * a;
-        }
-        numSines = 3 * numPhases;
-    }
-
-    if (mathMode == MathMode::reference)
-        sinekernel::referenceSinesToFloat (argument, sine, numSines);
-    else if (organType == church)
-    {
-        // The second and third harmonics follow from the fundamental's sine s
-        // and cosine c: sin(2a) = 2 s c and sin(3a) = s (3 - 4 s^2), each
-        // within a few units in the last place of a double.
-        for (int k = 0; k < numPhases; ++k)
-        {
-            const auto sc = sinekernel::sineCosineFor<fused> (twoPi64 * phase[k]);
-            const double s = sc.sine;
-            sine[k] = static_cast<float> (s);
-            sine[numPhases + k] = static_cast<float> (2.0 * s * sc.cosine);
-            sine[2 * numPhases + k] = static_cast<float> (s * (3.0 - 4.0 * (s * s)));
-        }
-    }
-    else
-        for (int k = 0; k < numSines; ++k)
-            sine[k] = static_cast<float> (sinekernel::sineFor<fused> (argument[k]));
-
-    // 5. The waveforms, across the voices.
-    alignas (64) float d[numVoices]; // each voice's sample before envelope and velocity
-
-    if (organType == farfisa)
-    {
-        // Each part is a pulse of 40 % duty blended with a sine of the same phase, -1 to 1.
-        alignas (64) float part[4][numVoices];
-        for (int o = 0; o < 4; ++o)
-            for (int s = 0; s < n; ++s)
-                part[o][s] = sine[o * n + s] * 0.3f + (phase[o * n + s] < 0.4 ? 1.0f : -1.0f) * 0.7f;
-
-        for (int s = 0; s < n; ++s)
-            d[s] = (part[0][s] * 0.6f + part[1][s] + part[2][s] * 0.7f + part[3][s] * 0.4f) * 0.15f;
-    }
-    else if (organType == vox)
-    {
-        alignas (64) float ramps[numVoices] = {};
-        for (int o = 0; o < 5; ++o)
-        {
-            for (int s = 0; s < n; ++s)
-            {
-                // A ramp from -1 to 1 with its ends rounded off by a cubic.
-                const float x = static_cast<float> (phase[o * n + s]) * 2.0f - 1.0f;
-                const float shaped = x - x * x * x * 0.33f;
-                ramps[s] += shaped * voxRampWeights[o];
-            }
-        }
-
-        for (int s = 0; s < n; ++s)
-            d[s] = (sine[s] * 0.4f + ramps[s]) * 0.1f;
-
-        if (modWheelOn) // tremolo, dipping by up to half
-            for (int s = 0; s < n; ++s)
-                d[s] *= 1.0f - modWheel * 0.5f * (modSine[s] * 0.5f + 0.5f);
-    }
-    else
-    {
-        // The noise: one draw per sounding oscillator, voice by voice.
-        float draws[numVoices * maxOscillators];
-        random.nextFloats (draws, numPhases);
-        alignas (64) float noise[numVoices * maxOscillators];
-        for (int s = 0; s < n; ++s)
-            for (int o = 0; o < numOscillators; ++o)
-                noise[o * n + s] = draws[s * numOscillators + o];
-
-        // Each drawbar: a nearly pure partial with a little second and third
-        // harmonic and a trace of noise.
-        alignas (64) float partials[numVoices] = {};
+    const auto keepPhases = [&] {
         for (int o = 0; o < numOscillators; ++o)
-        {
-            const float level = drawbarLevels[(size_t) oscillatorSlot[o]];
             for (int s = 0; s < n; ++s)
+                voices[(size_t) held[s]].phase[oscillatorSlot[o]] = phase[o * n + s];
+    };
+
+    for (int t = 0; t < count; ++t)
+    {
+        // 1. Envelopes and modulation clocks, voice by voice; the voices that sound
+        //    this sample and their modulation sines.
+        int sounding[numVoices];
+        alignas (64) float clock[numVoices]; // each sounding voice's modulation clock, cycles of 7 Hz
+        int numSounding = 0;
+
+        for (int i = 0; i < numVoices; ++i)
+        {
+            auto& voice = voices[(size_t) i];
+            if (! voice.active)
+                continue;
+
+            // Linear 5 ms attack, linear 25 ms release from full level.
+            if (voice.released)
             {
-                const int k = o * n + s;
-                const float x = sine[numPhases + k] * 0.08f + sine[k] + sine[2 * numPhases + k] * 0.04f
-                                + (noise[k] * 2.0f - 1.0f) * 0.005f;
-                partials[s] += x * level;
+                voice.level -= releaseStep;
+
+                if (voice.level <= 0.0f)
+                {
+                    voice.active = false;
+                    continue;
+                }
             }
+            else
+            {
+                voice.level = std::min (voice.level + attackStep, 1.0f);
+            }
+
+            // The clock runs only with the chorus on; with it off, the mod-wheel
+            // vibrato and tremolo hold the value the clock stopped at.
+            if (chorusOn)
+                voice.vibratoTime += chorusVibratoRate / rateF;
+
+            clock[numSounding] = voice.vibratoTime;
+            sounding[numSounding++] = i;
         }
+
+        if (numSounding != n || ! std::equal (sounding, sounding + numSounding, held))
+        {
+            keepPhases();
+            n = numSounding;
+            std::copy (sounding, sounding + n, held);
+            for (int o = 0; o < numOscillators; ++o)
+                for (int s = 0; s < n; ++s)
+                    phase[o * n + s] = voices[(size_t) held[s]].phase[oscillatorSlot[o]];
+        }
+
+        if (numSounding == 0)
+        {
+            out[t] = 0.0f;
+            continue;
+        }
+
+        // The modulation sines, only those in use.
+        alignas (64) float argument32[numVoices]; // radians
+        alignas (64) float chorusSine[numVoices];
+        alignas (64) float modSine[numVoices];
+        if (chorusOn)
+        {
+            for (int s = 0; s < numSounding; ++s)
+                argument32[s] = clock[s] * twoPi32;
+            sinekernel::sinesOfFloats (argument32, chorusSine, numSounding, mathMode);
+        }
+        if (modWheelOn)
+        {
+            for (int s = 0; s < numSounding; ++s)
+                argument32[s] = modRate * clock[s] / 7.0f * twoPi32;
+            sinekernel::sinesOfFloats (argument32, modSine, numSounding, mathMode);
+        }
+
+        // 3. Pitch factors and every oscillator's phase, all voices together. The
+        //    arrays below hold oscillator o of sounding voice s at o x numSounding + s,
+        //    so that each step runs across the voices.
+        const int numPhases = n * numOscillators;
+        alignas (64) float hz[numVoices];                        // note frequency, Hz
+        alignas (64) float pitch[numVoices];                     // pitch factor, near 1
+        alignas (64) float stepHz[numVoices * maxOscillators];  // Hz
 
         for (int s = 0; s < n; ++s)
-            d[s] = partials[s] * 0.1f;
-    }
-
-    // 6. Percussion, release click, envelope and velocity, in voice order.
-    float sum = 0.0f;
-
-    for (int s = 0; s < n; ++s)
-    {
-        auto& voice = voices[(size_t) sounding[s]];
-        float x = d[s];
-
-        // Percussion: a sine at two or three times the note, 12 ms, from 0.25 down to 0.
-        if (voice.percRemaining > 0 && voice.percHarmonic > 0)
         {
-            voice.percPhase += hz[s] * static_cast<float> (voice.percHarmonic) / rateF;
-            x += std::sin (voice.percPhase * twoPi32) * (static_cast<float> (voice.percRemaining) / percussionLength) * 0.25f;
-            --voice.percRemaining;
+            float v = chorusOn ? chorusSine[s] * chorusDepth * 0.004f + 1.0f : 1.0f;
+
+            if (modWheelOn && organType == farfisa) // up to +-0.8 %
+                v *= modSine[s] * modWheel * 0.008f + 1.0f;
+            else if (modWheelOn && organType == church) // up to +-0.5 %
+                v *= modSine[s] * modWheel * 0.005f + 1.0f;
+
+            pitch[s] = v;
+            hz[s] = noteHz[(size_t) sounding[s]];
         }
 
-        // Release click: a 3 kHz sine, 4 ms, from 0.08 down to 0.
-        if (voice.clickRemaining > 0)
+        for (int o = 0; o < numOscillators; ++o)
+            for (int s = 0; s < n; ++s)
+                stepHz[o * n + s] = hz[s] * oscillatorMultiple[o] * pitch[s];
+
+        advancePhaseLoop (phase, stepHz, numPhases, rate);
+
+        // 4. The waveform sines (64-bit, rounded), all voices together: FARFISA one
+        //    per oscillator, VOX the one sine oscillator, CHURCH the first three
+        //    harmonics of every oscillator (in three blocks: fundamentals, seconds, thirds).
+        alignas (64) double argument[3 * numVoices * maxOscillators]; // radians
+        alignas (64) float sine[3 * numVoices * maxOscillators];
+        int numSines = 0;
+
+        if (organType == farfisa)
         {
-            voice.clickPhase += clickFrequency / rateF;
-            x += std::sin (voice.clickPhase * twoPi32) * (static_cast<float> (voice.clickRemaining) / clickLength) * 0.08f;
-            --voice.clickRemaining;
+            for (int k = 0; k < numPhases; ++k)
+                argument[k] = twoPi64 * phase[k];
+            numSines = numPhases;
+        }
+        else if (organType == vox)
+        {
+            for (int s = 0; s < n; ++s)
+                argument[s] = twoPi64 * phase[5 * n + s];
+            numSines = n;
+        }
+        else if (mathMode == MathMode::reference)
+        {
+            for (int k = 0; k < numPhases; ++k)
+            {
+                const double a = twoPi64 * phase[k];
+                argument[k] = a;
+                argument[numPhases + k] = 2.0 * a;
+                argument[2 * numPhases + k] = 3.0 * a;
+            }
+            numSines = 3 * numPhases;
         }
 
-        sum += x * voice.level * voice.velocity;
+        if (mathMode == MathMode::reference)
+            sinekernel::referenceSinesToFloat (argument, sine, numSines);
+        else if (organType == church)
+        {
+            // The second and third harmonics follow from the fundamental's sine s
+            // and cosine c: sin(2a) = 2 s c and sin(3a) = s (3 - 4 s^2), each
+            // within a few units in the last place of a double.
+            for (int k = 0; k < numPhases; ++k)
+            {
+                const auto sc = sinekernel::sineCosineFor<fused> (twoPi64 * phase[k]);
+                const double s = sc.sine;
+                sine[k] = static_cast<float> (s);
+                sine[numPhases + k] = static_cast<float> (2.0 * s * sc.cosine);
+                sine[2 * numPhases + k] = static_cast<float> (s * (3.0 - 4.0 * (s * s)));
+            }
+        }
+        else
+            for (int k = 0; k < numSines; ++k)
+                sine[k] = static_cast<float> (sinekernel::sineFor<fused> (argument[k]));
+
+        // 5. The waveforms, across the voices.
+        alignas (64) float d[numVoices]; // each voice's sample before envelope and velocity
+
+        if (organType == farfisa)
+        {
+            // Each part is a pulse of 40 % duty blended with a sine of the same phase, -1 to 1.
+            alignas (64) float part[4][numVoices];
+            for (int o = 0; o < 4; ++o)
+                for (int s = 0; s < n; ++s)
+                    part[o][s] = sine[o * n + s] * 0.3f + (phase[o * n + s] < 0.4 ? 1.0f : -1.0f) * 0.7f;
+
+            for (int s = 0; s < n; ++s)
+                d[s] = (part[0][s] * 0.6f + part[1][s] + part[2][s] * 0.7f + part[3][s] * 0.4f) * 0.15f;
+        }
+        else if (organType == vox)
+        {
+            alignas (64) float ramps[numVoices] = {};
+            for (int o = 0; o < 5; ++o)
+            {
+                for (int s = 0; s < n; ++s)
+                {
+                    // A ramp from -1 to 1 with its ends rounded off by a cubic.
+                    const float x = static_cast<float> (phase[o * n + s]) * 2.0f - 1.0f;
+                    const float shaped = x - x * x * x * 0.33f;
+                    ramps[s] += shaped * voxRampWeights[o];
+                }
+            }
+
+            for (int s = 0; s < n; ++s)
+                d[s] = (sine[s] * 0.4f + ramps[s]) * 0.1f;
+
+            if (modWheelOn) // tremolo, dipping by up to half
+                for (int s = 0; s < n; ++s)
+                    d[s] *= 1.0f - modWheel * 0.5f * (modSine[s] * 0.5f + 0.5f);
+        }
+        else
+        {
+            // The noise: one draw per sounding oscillator, voice by voice.
+            float draws[numVoices * maxOscillators];
+            random.nextFloats (draws, numPhases);
+            alignas (64) float noise[numVoices * maxOscillators];
+            for (int s = 0; s < n; ++s)
+                for (int o = 0; o < numOscillators; ++o)
+                    noise[o * n + s] = draws[s * numOscillators + o];
+
+            // Each drawbar: a nearly pure partial with a little second and third
+            // harmonic and a trace of noise.
+            alignas (64) float partials[numVoices] = {};
+            for (int o = 0; o < numOscillators; ++o)
+            {
+                const float level = drawbarLevels[(size_t) oscillatorSlot[o]];
+                for (int s = 0; s < n; ++s)
+                {
+                    const int k = o * n + s;
+                    const float x = sine[numPhases + k] * 0.08f + sine[k] + sine[2 * numPhases + k] * 0.04f
+                                    + (noise[k] * 2.0f - 1.0f) * 0.005f;
+                    partials[s] += x * level;
+                }
+            }
+
+            for (int s = 0; s < n; ++s)
+                d[s] = partials[s] * 0.1f;
+        }
+
+        // 6. Percussion, release click, envelope and velocity, in voice order.
+        float sum = 0.0f;
+
+        for (int s = 0; s < n; ++s)
+        {
+            auto& voice = voices[(size_t) sounding[s]];
+            float x = d[s];
+
+            // Percussion: a sine at two or three times the note, 12 ms, from 0.25 down to 0.
+            if (voice.percRemaining > 0 && voice.percHarmonic > 0)
+            {
+                voice.percPhase += hz[s] * static_cast<float> (voice.percHarmonic) / rateF;
+                x += std::sin (voice.percPhase * twoPi32) * (static_cast<float> (voice.percRemaining) / percussionLength) * 0.25f;
+                --voice.percRemaining;
+            }
+
+            // Release click: a 3 kHz sine, 4 ms, from 0.08 down to 0.
+            if (voice.clickRemaining > 0)
+            {
+                voice.clickPhase += clickFrequency / rateF;
+                x += std::sin (voice.clickPhase * twoPi32) * (static_cast<float> (voice.clickRemaining) / clickLength) * 0.08f;
+                --voice.clickRemaining;
+            }
+
+            sum += x * voice.level * voice.velocity;
+        }
+
+        out[t] = sum;
     }
 
-    return sum;
+    keepPhases();
 }
 
-float OrganVoicePool::renderPlain (const RenderArguments& a) { return render<false> (a); }
-BRASSGATE_LANES_AVX2 float OrganVoicePool::renderAvx2 (const RenderArguments& a) { return render<true> (a); }
-BRASSGATE_LANES_AVX512 float OrganVoicePool::renderAvx512 (const RenderArguments& a) { return render<true> (a); }
+void OrganVoicePool::renderPlain (const RenderArguments& a, float* out, int count) { render<false> (a, out, count); }
+BRASSGATE_LANES_AVX2 void OrganVoicePool::renderAvx2 (const RenderArguments& a, float* out, int count) { render<true> (a, out, count); }
+BRASSGATE_LANES_AVX512 void OrganVoicePool::renderAvx512 (const RenderArguments& a, float* out, int count) { render<true> (a, out, count); }

@@ -51,6 +51,20 @@ public:
                         double sampleRate,
                         RandomSource& random);
 
+    // renderVoices for count samples in a row, into out[0] to out[count - 1]:
+    // the same samples, with the oscillators' phases kept side by side from one
+    // sample to the next.
+    void renderVoices (float* out,
+                       int count,
+                       int organType,
+                       const DrawbarLevels& drawbarLevels,
+                       float chorusDepth,
+                       float modWheel,
+                       float attackStep,
+                       float releaseStep,
+                       double sampleRate,
+                       RandomSource& random);
+
     const std::array<OrganVoice, numVoices>& getVoices() const noexcept { return voices; }
 
     // The arithmetic of the sines: the pool's own kernels (the default) or the
@@ -77,13 +91,13 @@ private:
         RandomSource* random;
     };
 
-    // One sample of all voices, written as loops across the voices; compiled
+    // count samples of all voices, written as loops across the voices; compiled
     // once per instruction set (plain SSE2, AVX2, AVX-512) and picked at run time.
     template <bool fused>
-    inline __attribute__ ((always_inline)) float render (const RenderArguments& arguments);
-    float renderPlain (const RenderArguments& arguments);
-    float renderAvx2 (const RenderArguments& arguments);
-    float renderAvx512 (const RenderArguments& arguments);
+    inline __attribute__ ((always_inline)) void render (const RenderArguments& arguments, float* out, int count);
+    void renderPlain (const RenderArguments& arguments, float* out, int count);
+    void renderAvx2 (const RenderArguments& arguments, float* out, int count);
+    void renderAvx512 (const RenderArguments& arguments, float* out, int count);
 
     std::array<OrganVoice, numVoices> voices {};
     std::array<float, numVoices> noteHz {}; // f(note) of each voice's note, Hz, set when the voice starts

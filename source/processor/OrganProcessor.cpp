@@ -150,9 +150,8 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
                                     settings.percussionOn, settings.percThird, settings.percFastOn,
                                     settings.keyClickLevel, settings.percSoftOn, settings.paradiseModOn);
         else
-            for (int i = 0; i < count; ++i)
-                mono[i] = voicePool.renderVoices (settings.organType, settings.drawbarLevels, settings.chorusDepth, modWheel,
-                                                  settings.voiceAttackStep, settings.voiceReleaseStep, sampleRate, randomSource);
+            voicePool.renderVoices (mono, count, settings.organType, settings.drawbarLevels, settings.chorusDepth, modWheel,
+                                    settings.voiceAttackStep, settings.voiceReleaseStep, sampleRate, randomSource);
 
         if (settings.driveAmount > 0.01f)
             DriveStage::applyDrive (mono, count, settings.driveAmount, settings.driveType, settings.driveMakeup);

@@ -706,3 +706,47 @@ TEST (VoicePool, NotesOutsideTheMidiRangeAreIgnored)
     EXPECT_EQ (pool.getVoices()[0].note, 0);
     EXPECT_EQ (pool.getVoices()[1].note, 127);
 }
+
+TEST (VoicePool, BlocksGiveTheSamplesOfOneSampleAtATime)
+{
+    // Blocks keep the phases side by side across samples; voices that end
+    // their release inside a block, and every organ type, must still give
+    // exactly the samples (and the voice states) of one call per sample.
+    constexpr double rate = 48000.0;
+    DrawbarLevels drawbars {};
+    for (size_t j = 0; j < drawbars.size(); ++j)
+        drawbars[j] = j % 3 == 1 ? 0.0f : 0.125f * static_cast<float> (j + 1);
+
+    for (const int type : { OrganVoicePool::farfisa, OrganVoicePool::vox, OrganVoicePool::church })
+    {
+        OrganVoicePool blocks, samples;
+        SeededRandom blockRandom, sampleRandom;
+        std::vector<float> block (3000);
+
+        for (int round = 0; round < 3; ++round)
+        {
+            for (auto* pool : { &blocks, &samples })
+            {
+                auto& random = pool == &blocks ? blockRandom : sampleRandom;
+                for (int v = 0; v < 6; ++v)
+                    pool->startVoice (48 + 5 * v + round, 0.5f + 0.1f * static_cast<float> (v), true, rate, random);
+                pool->renderVoices (block.data(), 600, type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f, rate, random);
+                pool->releaseVoices (48 + round, rate); // ends inside the block below
+            }
+
+            blocks.renderVoices (block.data(), (int) block.size(), type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f, rate, blockRandom);
+            for (size_t n = 0; n < block.size(); ++n)
+                ASSERT_EQ (block[n], samples.renderVoices (type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f, rate, sampleRandom))
+                    << "type " << type << ", round " << round << ", sample " << n;
+
+            for (int v = 0; v < OrganVoicePool::numVoices; ++v)
+            {
+                const auto& a = blocks.getVoices()[(size_t) v];
+                const auto& b = samples.getVoices()[(size_t) v];
+                EXPECT_EQ (a.active, b.active);
+                for (int o = 0; o < 9; ++o)
+                    EXPECT_EQ (a.phase[o], b.phase[o]) << "voice " << v << ", oscillator " << o;
+            }
+        }
+    }
+}

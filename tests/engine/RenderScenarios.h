@@ -208,9 +208,8 @@ inline Render render (const Scenario& s, MathMode mode)
             generator->renderBlock (engine, count, s.drawbars, s.chorus, scannerMode, s.percussion, s.percThird,
                                     s.percFast, s.keyClick, s.percSoft, false);
         else
-            for (int i = 0; i < count; ++i)
-                engine[i] = pool->renderVoices (s.organType, s.drawbars, s.chorus, s.modWheel, attackStep, releaseStep,
-                                                sampleRate, random);
+            pool->renderVoices (engine, count, s.organType, s.drawbars, s.chorus, s.modWheel, attackStep, releaseStep,
+                                sampleRate, random);
 
         std::copy (engine, engine + count, saturated);
         DriveStage::applyDrive (saturated, count, driveAmount, DriveStage::tube, driveMakeup, mode);
