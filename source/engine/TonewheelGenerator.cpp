@@ -1070,8 +1070,9 @@ float TonewheelGenerator::processScanner (float input, float chorusAmount, int s
 
     const auto shape = scannerModeShape (scannerMode);
 
+    static_assert ((scannerLength & (scannerLength - 1)) == 0, "the scanner line wraps by masking");
     scannerLine[(size_t) scannerWriteIndex] = input;
-    scannerWriteIndex = (scannerWriteIndex + 1) % scannerLength;
+    scannerWriteIndex = (scannerWriteIndex + 1) & (scannerLength - 1);
 
     scannerLfoPhase += sampleInterval * 7.0; // 7 Hz
     if (scannerLfoPhase >= 1.0)
@@ -1090,9 +1091,11 @@ float TonewheelGenerator::processScanner (float input, float chorusAmount, int s
     if (readPosition < 0.0f)
         readPosition += static_cast<float> (scannerLength);
 
-    const int i = static_cast<int> (readPosition) % scannerLength;
-    const float f = readPosition - std::floor (readPosition);
-    const float wet = (1.0f - f) * scannerLine[(size_t) i] + f * scannerLine[(size_t) ((i + 1) % scannerLength)];
+    // readPosition is 0 to 512 here, so truncation is its floor.
+    const int whole = static_cast<int> (readPosition);
+    const int i = whole & (scannerLength - 1);
+    const float f = readPosition - static_cast<float> (whole);
+    const float wet = (1.0f - f) * scannerLine[(size_t) i] + f * scannerLine[(size_t) ((i + 1) & (scannerLength - 1))];
 
     if (! shape.isChorus)
         return wet;
