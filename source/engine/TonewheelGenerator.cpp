@@ -621,8 +621,8 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
             for (int p = 0; p < numPulled; ++p)
             {
                 const int wheel = wheelMap.index[k][pulled[p]];
-                mixWheel[p][numSlots] = wheel;
-                mixGain[p][numSlots] = drawbarGains[steps[pulled[p]]] * shareScale.ofUses[wheelUsage[(size_t) wheel]];
+                mixWheel[numSlots][p] = wheel;
+                mixGain[numSlots][p] = drawbarGains[steps[pulled[p]]] * shareScale.ofUses[wheelUsage[(size_t) wheel]];
             }
         }
 
@@ -636,14 +636,16 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
     const float percussionRate = percFast ? 4.6f : 0.92f; // per second
     const float releaseClickLength = static_cast<float> (sampleRate * 0.004); // samples
 
-    // Every sounding key's drawbar sum, in drawbar order, side by side. A key
-    // whose contacts are all closed and quiet sounds exactly this sum.
-    alignas (64) float drawbarSum[numKeys];
-    switch (sinekernel::laneSet())
+    // Every sounding key's drawbar sum, in drawbar order. A key whose contacts
+    // are all closed and quiet sounds exactly this sum. The keys' sums are
+    // independent, so the processor overlaps them.
+    float drawbarSum[numKeys];
+    for (int slot = 0; slot < numSlots; ++slot)
     {
-        case sinekernel::LaneSet::avx512: sumDrawbarsAvx512 (drawbarSum, numPulled); break;
-        case sinekernel::LaneSet::avx2: sumDrawbarsAvx2 (drawbarSum, numPulled); break;
-        default: sumDrawbarsPlain (drawbarSum, numPulled); break;
+        float sum = 0.0f;
+        for (int p = 0; p < numPulled; ++p)
+            sum += mixGain[slot][p] * wheelOutput[(size_t) mixWheel[slot][p]];
+        drawbarSum[slot] = sum;
     }
 
     float total = 0.0f;
@@ -697,7 +699,7 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
                     mixStale = true; // the wheel's usage counts from the next sample on
                 }
 
-                const float w = wheelOutput[(size_t) mixWheel[p][slotOfKey[k]]];
+                const float w = wheelOutput[(size_t) mixWheel[slotOfKey[k]][p]];
 
                 // Contact bounce: a burst of the contact's own wheel as it closes.
                 if (key.bounce[j] > 0.001f && clickOn)
@@ -708,7 +710,7 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
                         bouncingContacts[(size_t) k] &= static_cast<std::uint16_t> (~(1u << j));
                 }
 
-                keySum += mixGain[p][slotOfKey[k]] * w;
+                keySum += mixGain[slotOfKey[k]][p] * w;
             }
         }
 
@@ -989,20 +991,6 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         }
     }
 }
-
-template <bool fused>
-inline __attribute__ ((always_inline)) void TonewheelGenerator::sumDrawbars (float* __restrict drawbarSum, int numPulled) const noexcept
-{
-    for (int slot = 0; slot < numSlots; ++slot)
-        drawbarSum[slot] = 0.0f;
-    for (int p = 0; p < numPulled; ++p)
-        for (int slot = 0; slot < numSlots; ++slot)
-            drawbarSum[slot] += mixGain[p][slot] * wheelOutput[(size_t) mixWheel[p][slot]];
-}
-
-void TonewheelGenerator::sumDrawbarsPlain (float* sums, int numPulled) const noexcept { sumDrawbars<false> (sums, numPulled); }
-BRASSGATE_LANES_AVX2 void TonewheelGenerator::sumDrawbarsAvx2 (float* sums, int numPulled) const noexcept { sumDrawbars<true> (sums, numPulled); }
-BRASSGATE_LANES_AVX512 void TonewheelGenerator::sumDrawbarsAvx512 (float* sums, int numPulled) const noexcept { sumDrawbars<true> (sums, numPulled); }
 
 void TonewheelGenerator::stepHeardGroupsPlain (double p) noexcept { stepHeardGroups<false> (p); }
 BRASSGATE_LANES_AVX2 void TonewheelGenerator::stepHeardGroupsAvx2 (double p) noexcept { stepHeardGroups<true> (p); }

@@ -156,12 +156,6 @@ private:
     void stepHeardGroupsAvx2 (double pitchFactor) noexcept;
     void stepHeardGroupsAvx512 (double pitchFactor) noexcept;
 
-    // Every sounding key's drawbar sum, one per slot, compiled once per instruction set.
-    template <bool fused>
-    inline __attribute__ ((always_inline)) void sumDrawbars (float* __restrict drawbarSum, int numPulled) const noexcept;
-    void sumDrawbarsPlain (float* drawbarSum, int numPulled) const noexcept;
-    void sumDrawbarsAvx2 (float* drawbarSum, int numPulled) const noexcept;
-    void sumDrawbarsAvx512 (float* drawbarSum, int numPulled) const noexcept;
 
     double sampleRate = 44100.0;                    // Hz
     double sampleInterval = 1.0 / 44100.0;          // seconds per sample
@@ -242,12 +236,12 @@ private:
     bool mixStale = true;                           // the usage counts and mix gains below need rebuilding
     int mixSteps[numDrawbars] {};                   // drawbar steps (0 to 8) the mix was built for
     std::array<int, numWheels> wheelUsage {};       // closed contacts of sounding keys on each wheel
-    // The sounding keys in slots, in key order, so that the drawbar sums of
-    // all of them are worked out side by side, drawbar by drawbar.
+    // The sounding keys in slots, in key order, each with its pulled drawbars'
+    // wheels and gains side by side.
     int numSlots = 0;                               // sounding keys when the mix was built
     int slotOfKey[numKeys] {};                      // each sounding key's slot
-    alignas (64) int mixWheel[numDrawbars][numKeys] {};  // per pulled drawbar (lowest footage first) and slot, the wheel index
-    alignas (64) float mixGain[numDrawbars][numKeys] {}; // the same drawbars' gains scaled for shared wheels, linear
+    int mixWheel[numKeys][numDrawbars] {};          // per slot, the wheel index of each pulled drawbar, lowest footage first
+    float mixGain[numKeys][numDrawbars] {};         // per slot, the same drawbars' gains scaled for shared wheels, linear
     float percussionArmed = 1.0f;                   // 0 to 1; percussion may trigger above 0.5
     std::uint32_t randomState = 48271;              // minimal-standard generator for contact timing
     MathMode mathMode = MathMode::fast;             // arithmetic of the sines and tangents
