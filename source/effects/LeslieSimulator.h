@@ -36,11 +36,12 @@ public:
     void processBlock (const float* in, float* left, float* right, int n,
                        float hornTargetSpeed, float drumTargetSpeed, float speedNorm, double sampleRate);
 
-    // The arithmetic of the cabinet's saturation: the engine's own tangent
-    // kernel (the default) or the C library's, for comparing the two. The
-    // rotor sines stay the library's in both: the taps' positions are rounded
-    // to single precision, which would turn the smallest difference there into
-    // an audible one.
+    // The arithmetic of the cabinet's saturation and, in processBlock, of the
+    // rotors' level cosines: the engine's own kernels (the default) or the C
+    // library's, for comparing the two. processSample takes the library's
+    // cosines in both. The sines that place the taps stay the library's in
+    // both: the taps' positions are rounded to single precision, which would
+    // turn the smallest difference there into an audible one.
     void setMathMode (MathMode mode) noexcept { mathMode = mode; }
 
     float getHornSpeed() const noexcept { return hornSpeed; }

@@ -68,17 +68,12 @@ constexpr WheelMap makeWheelMap()
 
 constexpr WheelMap wheelMap = makeWheelMap();
 
-// Where each group of sine arguments sits in the per-sample batch: the 91
-// fundamentals, the odd harmonics 3 to 11 of wheels 1 to 12 (harmonic by
-// harmonic), the level terms of wheels 13 to 91 and the second harmonics of
-// wheels 49 to 91.
+// The sines of one sample of the whole bank: the 91 fundamentals, the odd
+// harmonics 3 to 11 of wheels 1 to 12, the level terms of wheels 13 to 91 and
+// the second harmonics of wheels 49 to 91.
 constexpr int numLowWheels = 12;
 constexpr int numHarmonics = 5;
-constexpr int fundamentalArgs = 0;
-constexpr int harmonicArgs = fundamentalArgs + numWheels;
-constexpr int levelArgs = harmonicArgs + numHarmonics * numLowWheels;
-constexpr int secondHarmonicArgs = levelArgs + (numWheels - numLowWheels);
-constexpr int numWheelSines = secondHarmonicArgs + (numWheels - 48);
+constexpr int numWheelSines = numWheels + numHarmonics * numLowWheels + (numWheels - numLowWheels) + (numWheels - 48);
 
 // 0.7 x i, radians: the fixed part of wheel i's level-term argument.
 struct LevelOffsets

@@ -113,9 +113,9 @@ public:
     // (12 semitones above the 8' wheel) or the third (19 semitones above).
     static int percussionWheelIndexFor (int key, bool thirdHarmonic) noexcept;
 
+private:
     static constexpr int historyLength = 1024; // samples of pitch-factor history kept for waking wheels
 
-private:
     // The output stage in its two halves: the soft clip, which keeps no state
     // and takes the tangents of clipArgument and brightArgument, and the filters.
     static float clipArgument (float x) noexcept { return x > 0.0f ? x * 1.1f : x * 0.9f; }
@@ -155,7 +155,6 @@ private:
     void stepHeardGroupsPlain (double pitchFactor) noexcept;
     void stepHeardGroupsAvx2 (double pitchFactor) noexcept;
     void stepHeardGroupsAvx512 (double pitchFactor) noexcept;
-
 
     double sampleRate = 44100.0;                    // Hz
     double sampleInterval = 1.0 / 44100.0;          // seconds per sample
