@@ -160,8 +160,15 @@ LeslieSimulator::PassConstants LeslieSimulator::passConstants (float speedNorm, 
     return k;
 }
 
-inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, float hornAt, float drumAt, const RotorCosines& cosines,
-                                        float& sumLeft, float& sumRight) noexcept
+void LeslieSimulator::tapSines (RotorTrig& trig, float hornAt, float drumAt) noexcept
+{
+    trig.hornSine = std::sin (hornAt);
+    trig.hornLaterSine = std::sin (hornAt + 2.094f);
+    trig.drumSine = std::sin (drumAt);
+}
+
+inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const RotorTrig& trig, float& sumLeft,
+                                        float& sumRight) noexcept
 {
     const float sr = k.sampleRate;
     const float dry = std::clamp (x, -maxInput, maxInput);
@@ -180,9 +187,9 @@ inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, float h
     drumLineRight[wi] = lowBand;
 
     // Horn, main tap: 0 to 0.7 ms of delay, the two sides half a turn apart.
-    const float aL = 0.45f * cosines.horn + 0.55f;
-    const float aR = 0.45f * cosines.hornOpposite + 0.55f;
-    const float d1 = 0.35f * std::sin (hornAt) + 0.35f; // ms
+    const float aL = 0.45f * trig.horn + 0.55f;
+    const float aR = 0.45f * trig.hornOpposite + 0.55f;
+    const float d1 = 0.35f * trig.hornSine + 0.35f; // ms
     // The left and right lines hold the same samples, so one read serves both sides.
     const float tL = readTap (hornLineLeft, d1, sr);
     const float tR = tL;
@@ -190,19 +197,19 @@ inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, float h
     const float w4k = k.w4k;
     hornFilterLeft += (tL * aL - hornFilterLeft) * w4k;
     hornFilterRight += (tR * aR - hornFilterRight) * w4k;
-    float hL = hornFilterLeft * (0.3f * std::max (cosines.horn, 0.0f) + 0.7f);
-    float hR = hornFilterRight * (0.3f * std::max (cosines.hornOpposite, 0.0f) + 0.7f);
+    float hL = hornFilterLeft * (0.3f * std::max (trig.horn, 0.0f) + 0.7f);
+    float hR = hornFilterRight * (0.3f * std::max (trig.hornOpposite, 0.0f) + 0.7f);
 
     // Horn, second tap: 0.2 to 0.8 ms, a third of a turn later, unmodulated in level.
-    const float d2 = 0.3f * std::sin (hornAt + 2.094f) + 0.5f; // ms
+    const float d2 = 0.3f * trig.hornLaterSine + 0.5f; // ms
     const float secondTap = readTap (hornLineLeft, d2, sr);
     hL += 0.2f * secondTap;
     hR += 0.2f * secondTap;
 
     // Drum: 0.05 to 0.35 ms; g follows the speed control's position, not the rotor.
-    const float bL = 0.3f * cosines.drum + 0.7f;
-    const float bR = 0.3f * cosines.drumOpposite + 0.7f;
-    const float d3 = 0.15f * std::sin (drumAt) + 0.2f; // ms
+    const float bL = 0.3f * trig.drum + 0.7f;
+    const float bR = 0.3f * trig.drumOpposite + 0.7f;
+    const float d3 = 0.15f * trig.drumSine + 0.2f; // ms
     const float g = k.drumGain;
     const float drumTap = readTap (drumLineLeft, d3, sr);
     sumLeft = (drumTap * bL + hL) * g;
@@ -224,9 +231,10 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
     }
 
     const auto k = passConstants (speedNorm, static_cast<float> (usableSampleRate (sampleRate)));
-    const RotorCosines cosines { std::cos (hornAngle), std::cos (hornAngle + pi), std::cos (drumAngle), std::cos (drumAngle + pi) };
+    RotorTrig trig { std::cos (hornAngle), std::cos (hornAngle + pi), std::cos (drumAngle), std::cos (drumAngle + pi), 0.0f, 0.0f, 0.0f };
+    tapSines (trig, hornAngle, drumAngle);
     float sumL, sumR;
-    rotorSums (x, k, hornAngle, drumAngle, cosines, sumL, sumR);
+    rotorSums (x, k, trig, sumL, sumR);
 
     left = cabinetFilters (cabinetSaturation (sumL, sinekernel::hyperbolicTangent (cabinetArgument (sumL), mathMode)), bodyLeft, toneLeft, k.w3500);
     right = cabinetFilters (cabinetSaturation (sumR, sinekernel::hyperbolicTangent (cabinetArgument (sumR), mathMode)), bodyRight, toneRight, k.w3500);
@@ -240,6 +248,7 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
     constexpr int maxPass = 256;              // samples per pass of the scratch arrays
     alignas (64) float angles[4 * maxPass];   // radians, per sample: horn, horn + pi, drum, drum + pi
     alignas (64) float cosines[4 * maxPass];  // their cosines
+    RotorTrig trig[maxPass];                  // per sample, the cosines and the taps' sines
     alignas (64) float sums[2 * maxPass];     // per sample the left and right rotor sums
     alignas (64) float tangents[2 * maxPass]; // the cabinet's tangents: arguments first, in place
     bool atRest[maxPass];                     // the rotors stood still at this sample: a dry pass
@@ -264,6 +273,7 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
             angles[4 * i + 1] = hornAngle + pi;
             angles[4 * i + 2] = drumAngle;
             angles[4 * i + 3] = drumAngle + pi;
+            tapSines (trig[i], hornAngle, drumAngle);
         }
         sinekernel::cosinesOfFloats (angles, cosines, 4 * count, mathMode);
 
@@ -282,8 +292,11 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
             }
             else
             {
-                const RotorCosines c { cosines[4 * i], cosines[4 * i + 1], cosines[4 * i + 2], cosines[4 * i + 3] };
-                rotorSums (x, k, angles[4 * i], angles[4 * i + 2], c, sums[2 * i], sums[2 * i + 1]);
+                trig[i].horn = cosines[4 * i];
+                trig[i].hornOpposite = cosines[4 * i + 1];
+                trig[i].drum = cosines[4 * i + 2];
+                trig[i].drumOpposite = cosines[4 * i + 3];
+                rotorSums (x, k, trig[i], sums[2 * i], sums[2 * i + 1]);
             }
 
             writeIndex = (writeIndex + 1) & (lineLength - 1);

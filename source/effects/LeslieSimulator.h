@@ -57,14 +57,21 @@ private:
 
     inline float readTap (const Line& line, float delayMs, float sampleRateF) const noexcept;
 
-    // The cosines that set the rotors' levels, for the present angles.
-    struct RotorCosines
+    // The rotors' angles as the taps and levels use them: cosines for the
+    // levels, sines for the taps' delays.
+    struct RotorTrig
     {
         float horn;         // cos (horn angle)
         float hornOpposite; // cos (horn angle + pi)
         float drum;         // cos (drum angle)
         float drumOpposite; // cos (drum angle + pi)
+        float hornSine;     // sin (horn angle)
+        float hornLaterSine; // sin (horn angle + 2.094), the second horn tap
+        float drumSine;     // sin (drum angle)
     };
+
+    // The tap sines of RotorTrig for the angles (radians).
+    static void tapSines (RotorTrig& trig, float hornAt, float drumAt) noexcept;
 
     bool rotorsAtRest() const noexcept;
 
@@ -85,8 +92,7 @@ private:
     };
     static PassConstants passConstants (float speedNorm, float sampleRateF) noexcept;
 
-    void rotorSums (float x, const PassConstants& constants, float hornAt, float drumAt,
-                    const RotorCosines& cosines, float& sumLeft, float& sumRight) noexcept;
+    void rotorSums (float x, const PassConstants& constants, const RotorTrig& trig, float& sumLeft, float& sumRight) noexcept;
 
     // The cabinet's body resonance and tone filter of one side, after its saturation.
     static float cabinetFilters (float saturated, float& body, float& tone, float w3500) noexcept;
