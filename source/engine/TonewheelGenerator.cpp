@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace
 {
@@ -266,10 +267,14 @@ void stepWheelsDispatched (const WheelStep& step) noexcept
 
 const WheelSet::Runs everyWheel = WheelSet::all().runs();
 
-// Four wheels' values side by side: one vector register on every instruction
-// set (two on plain SSE2 for the doubles).
-typedef double DoubleLanes __attribute__ ((vector_size (4 * sizeof (double))));
-typedef float FloatLanes __attribute__ ((vector_size (4 * sizeof (float))));
+// A group's wheels side by side, four or eight of them: one or two vector
+// registers on every instruction set.
+template <int width>
+struct Lanes
+{
+    typedef double Double __attribute__ ((vector_size (width * sizeof (double))));
+    typedef float Float __attribute__ ((vector_size (width * sizeof (float))));
+};
 
 // Passed by reference rather than returned, so that no function takes or
 // gives a wide vector by value (which would depend on the instruction set).
@@ -775,12 +780,21 @@ void TonewheelGenerator::updateHeardWheels (const int* steps, bool percussionOn,
         const int base = numLowWheels + 4 * g;
         for (int i = base; i < std::min (base + 4, numWheels); ++i)
             groupHeard[g] = groupHeard[g] || heard.contains (i);
+    }
 
-        if (groupHeard[g])
-        {
-            groups.group[groups.numGroups++] = base;
-            groups.numPlainGroups += g < firstFilteredGroup ? 1 : 0;
-        }
+    // Two neighbouring heard groups on the same side of the filtered ones are
+    // worked as one group of eight.
+    for (int g = 0; g < maxGroups; ++g)
+    {
+        if (! groupHeard[g])
+            continue;
+
+        const bool pair = g + 1 < maxGroups && groupHeard[g + 1] && g + 1 != firstFilteredGroup;
+        groups.group[groups.numGroups] = numLowWheels + 4 * g;
+        groups.width[groups.numGroups] = pair ? 8 : 4;
+        ++groups.numGroups;
+        groups.numPlainGroups += g < firstFilteredGroup ? 1 : 0;
+        g += pair ? 1 : 0;
     }
 
     const auto inHeardGroup = [&] (int i) { return i >= numLowWheels && i < numWheels && groupHeard[(i - numLowWheels) / 4]; };
@@ -885,21 +899,30 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         n = 8;
     }
 
-    for (int k = 0; k < groups.numGroups; ++k)
-    {
-        const int base = groups.group[k];
-        DoubleLanes p, offset;
+    // A group's arguments: fundamentals, level terms and (filtered groups) second harmonics.
+    const auto groupArguments = [&] (auto lanes, int base, bool filtered) __attribute__ ((always_inline)) {
+        constexpr int width = decltype (lanes)::value;
+        typename Lanes<width>::Double p, offset;
         loadLanes (p, phase + base);
         loadLanes (offset, levelOffsets.radians + base);
-        const DoubleLanes fundamental = twoPi * p;
+        const auto fundamental = twoPi * p;
         storeLanes (arguments + n, fundamental);
-        storeLanes (arguments + n + 4, offset + 0.13 * p);
-        n += 8;
-        if (k >= groups.numPlainGroups)
+        storeLanes (arguments + n + width, offset + 0.13 * p);
+        n += 2 * width;
+        if (filtered)
         {
             storeLanes (arguments + n, 2.0 * fundamental);
-            n += 4;
+            n += width;
         }
+    };
+
+    for (int k = 0; k < groups.numGroups; ++k)
+    {
+        const bool filtered = k >= groups.numPlainGroups;
+        if (groups.width[k] == 8)
+            groupArguments (std::integral_constant<int, 8> {}, groups.group[k], filtered);
+        else
+            groupArguments (std::integral_constant<int, 4> {}, groups.group[k], filtered);
     }
 
     const int numLone = groups.numLone;
@@ -934,22 +957,29 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         m = 8;
     }
 
-    for (int k = 0; k < groups.numGroups; ++k)
-    {
-        const int base = groups.group[k];
-        FloatLanes fundamental, level;
+    // A group's signals; the upper wheels add a weak second harmonic.
+    const auto groupSignals = [&] (auto lanes, int base, bool filtered) __attribute__ ((always_inline)) {
+        constexpr int width = decltype (lanes)::value;
+        typename Lanes<width>::Float fundamental, level, second;
         loadLanes (fundamental, sines + m);
-        loadLanes (level, sines + m + 4);
-        FloatLanes s = (level * 0.005f + 1.0f) * fundamental;
-        m += 8;
-        if (k >= groups.numPlainGroups)
+        loadLanes (level, sines + m + width);
+        auto s = (level * 0.005f + 1.0f) * fundamental;
+        m += 2 * width;
+        if (filtered)
         {
-            // The upper wheels add a weak second harmonic.
-            FloatLanes second;
             s = s + loadLanes (second, sines + m) * 0.012f;
-            m += 4;
+            m += width;
         }
         storeLanes (c + base, s);
+    };
+
+    for (int k = 0; k < groups.numGroups; ++k)
+    {
+        const bool filtered = k >= groups.numPlainGroups;
+        if (groups.width[k] == 8)
+            groupSignals (std::integral_constant<int, 8> {}, groups.group[k], filtered);
+        else
+            groupSignals (std::integral_constant<int, 4> {}, groups.group[k], filtered);
     }
 
     for (int j = 0; j < numLone; ++j)
@@ -961,29 +991,37 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
     }
 
     // Crosstalk and pickup filter of the heard groups.
-    for (int k = 0; k < groups.numGroups; ++k)
-    {
-        const int base = groups.group[k];
-        FloatLanes own, above, below;
+    const auto groupOutputs = [&] (auto lanes, int base, bool filtered) __attribute__ ((always_inline)) {
+        constexpr int width = decltype (lanes)::value;
+        typename Lanes<width>::Float own, above, below;
         loadLanes (own, c + base);
         loadLanes (above, c + base + 1);
         loadLanes (below, c + base - 1);
-        const FloatLanes raw = own + (above + below) * 0.01f;
+        const auto raw = own + (above + below) * 0.01f;
         storeLanes (wheelRaw.data() + base, raw);
 
-        if (k < groups.numPlainGroups)
+        if (! filtered)
         {
             storeLanes (wheelOutput.data() + base, raw);
         }
         else
         {
-            FloatLanes state, coefficient;
+            typename Lanes<width>::Float state, coefficient;
             loadLanes (state, wheelFilterState.data() + base);
             loadLanes (coefficient, pickupCoefficient.data() + base);
             state += coefficient * (raw - state);
             storeLanes (wheelFilterState.data() + base, state);
             storeLanes (wheelOutput.data() + base, state);
         }
+    };
+
+    for (int k = 0; k < groups.numGroups; ++k)
+    {
+        const bool filtered = k >= groups.numPlainGroups;
+        if (groups.width[k] == 8)
+            groupOutputs (std::integral_constant<int, 8> {}, groups.group[k], filtered);
+        else
+            groupOutputs (std::integral_constant<int, 4> {}, groups.group[k], filtered);
     }
 }
 
