@@ -782,19 +782,26 @@ void TonewheelGenerator::updateHeardWheels (const int* steps, bool percussionOn,
             groupHeard[g] = groupHeard[g] || heard.contains (i);
     }
 
-    // Two neighbouring heard groups on the same side of the filtered ones are
-    // worked as one group of eight.
+    // Neighbouring heard groups on the same side of the filtered ones are
+    // worked together, four or two of them at a time.
+    const auto joinable = [&] (int first, int count) {
+        for (int g = first; g < first + count; ++g)
+            if (g >= maxGroups || ! groupHeard[g] || (g > first && g == firstFilteredGroup))
+                return false;
+        return true;
+    };
+
     for (int g = 0; g < maxGroups; ++g)
     {
         if (! groupHeard[g])
             continue;
 
-        const bool pair = g + 1 < maxGroups && groupHeard[g + 1] && g + 1 != firstFilteredGroup;
+        const int joined = joinable (g, 4) ? 4 : joinable (g, 2) ? 2 : 1;
         groups.group[groups.numGroups] = numLowWheels + 4 * g;
-        groups.width[groups.numGroups] = pair ? 8 : 4;
+        groups.width[groups.numGroups] = 4 * joined;
         ++groups.numGroups;
         groups.numPlainGroups += g < firstFilteredGroup ? 1 : 0;
-        g += pair ? 1 : 0;
+        g += joined - 1;
     }
 
     const auto inHeardGroup = [&] (int i) { return i >= numLowWheels && i < numWheels && groupHeard[(i - numLowWheels) / 4]; };
@@ -919,7 +926,9 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
     for (int k = 0; k < groups.numGroups; ++k)
     {
         const bool filtered = k >= groups.numPlainGroups;
-        if (groups.width[k] == 8)
+        if (groups.width[k] == 16)
+            groupArguments (std::integral_constant<int, 16> {}, groups.group[k], filtered);
+        else if (groups.width[k] == 8)
             groupArguments (std::integral_constant<int, 8> {}, groups.group[k], filtered);
         else
             groupArguments (std::integral_constant<int, 4> {}, groups.group[k], filtered);
@@ -976,7 +985,9 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
     for (int k = 0; k < groups.numGroups; ++k)
     {
         const bool filtered = k >= groups.numPlainGroups;
-        if (groups.width[k] == 8)
+        if (groups.width[k] == 16)
+            groupSignals (std::integral_constant<int, 16> {}, groups.group[k], filtered);
+        else if (groups.width[k] == 8)
             groupSignals (std::integral_constant<int, 8> {}, groups.group[k], filtered);
         else
             groupSignals (std::integral_constant<int, 4> {}, groups.group[k], filtered);
@@ -1018,7 +1029,9 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
     for (int k = 0; k < groups.numGroups; ++k)
     {
         const bool filtered = k >= groups.numPlainGroups;
-        if (groups.width[k] == 8)
+        if (groups.width[k] == 16)
+            groupOutputs (std::integral_constant<int, 16> {}, groups.group[k], filtered);
+        else if (groups.width[k] == 8)
             groupOutputs (std::integral_constant<int, 8> {}, groups.group[k], filtered);
         else
             groupOutputs (std::integral_constant<int, 4> {}, groups.group[k], filtered);

@@ -184,18 +184,18 @@ private:
     WheelSet heardWheels;                           // wheels that some sounding key may read
 
     // The heard wheels in groups of four from wheel 13 on (group g holds wheel
-    // indices 12 + 4 g to 15 + 4 g; groups 9 and up carry pickup filters), two
-    // neighbouring heard groups worked as one of eight, and the neighbours the
-    // crosstalk needs from outside those groups, one by one.
+    // indices 12 + 4 g to 15 + 4 g; groups 9 and up carry pickup filters),
+    // neighbouring heard groups worked two or four at a time, and the neighbours
+    // the crosstalk needs from outside those groups, one by one.
     static constexpr int maxGroups = 20;
     static constexpr int firstFilteredGroup = 9;
     struct HeardGroups
     {
         bool lowWheel = false;      // wheel 12's signal is needed (as wheel 13's neighbour)
-        int numGroups = 0;          // groups holding a heard wheel, two neighbouring ones taken as one of eight
+        int numGroups = 0;          // groups holding a heard wheel, neighbouring ones joined by two or four
         int numPlainGroups = 0;     // the first numPlainGroups of them carry no pickup filter
         int group[maxGroups] {};    // their first wheel indices, ascending
-        int width[maxGroups] {};    // their widths in wheels, 4 or 8
+        int width[maxGroups] {};    // their widths in wheels, 4, 8 or 16
         int numLone = 0;            // neighbours outside the groups (wheels 14 and up)
         int numPlainLone = 0;       // the first numPlainLone of them carry no pickup filter
         int lone[numWheels] {};     // their wheel indices, ascending
