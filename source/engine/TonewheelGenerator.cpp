@@ -906,6 +906,21 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         n = 8;
     }
 
+    // Runs `work` on every heard group in order, with the group's width as a
+    // compile-time constant, its first wheel index and whether it is filtered.
+    const auto forEachGroup = [&groups] (const auto& work) __attribute__ ((always_inline)) {
+        for (int k = 0; k < groups.numGroups; ++k)
+        {
+            const bool filtered = k >= groups.numPlainGroups;
+            if (groups.width[k] == 16)
+                work (std::integral_constant<int, 16> {}, groups.group[k], filtered);
+            else if (groups.width[k] == 8)
+                work (std::integral_constant<int, 8> {}, groups.group[k], filtered);
+            else
+                work (std::integral_constant<int, 4> {}, groups.group[k], filtered);
+        }
+    };
+
     // A group's arguments: fundamentals, level terms and (filtered groups) second harmonics.
     const auto groupArguments = [&] (auto lanes, int base, bool filtered) __attribute__ ((always_inline)) {
         constexpr int width = decltype (lanes)::value;
@@ -923,16 +938,7 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         }
     };
 
-    for (int k = 0; k < groups.numGroups; ++k)
-    {
-        const bool filtered = k >= groups.numPlainGroups;
-        if (groups.width[k] == 16)
-            groupArguments (std::integral_constant<int, 16> {}, groups.group[k], filtered);
-        else if (groups.width[k] == 8)
-            groupArguments (std::integral_constant<int, 8> {}, groups.group[k], filtered);
-        else
-            groupArguments (std::integral_constant<int, 4> {}, groups.group[k], filtered);
-    }
+    forEachGroup (groupArguments);
 
     const int numLone = groups.numLone;
     const int loneArguments = n;
@@ -982,16 +988,7 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         storeLanes (c + base, s);
     };
 
-    for (int k = 0; k < groups.numGroups; ++k)
-    {
-        const bool filtered = k >= groups.numPlainGroups;
-        if (groups.width[k] == 16)
-            groupSignals (std::integral_constant<int, 16> {}, groups.group[k], filtered);
-        else if (groups.width[k] == 8)
-            groupSignals (std::integral_constant<int, 8> {}, groups.group[k], filtered);
-        else
-            groupSignals (std::integral_constant<int, 4> {}, groups.group[k], filtered);
-    }
+    forEachGroup (groupSignals);
 
     for (int j = 0; j < numLone; ++j)
     {
@@ -1026,16 +1023,7 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups 
         }
     };
 
-    for (int k = 0; k < groups.numGroups; ++k)
-    {
-        const bool filtered = k >= groups.numPlainGroups;
-        if (groups.width[k] == 16)
-            groupOutputs (std::integral_constant<int, 16> {}, groups.group[k], filtered);
-        else if (groups.width[k] == 8)
-            groupOutputs (std::integral_constant<int, 8> {}, groups.group[k], filtered);
-        else
-            groupOutputs (std::integral_constant<int, 4> {}, groups.group[k], filtered);
-    }
+    forEachGroup (groupOutputs);
 }
 
 void TonewheelGenerator::stepHeardGroupsPlain (double p) noexcept { stepHeardGroups<false> (p); }
