@@ -1,5 +1,8 @@
 #include "SineKernel.h"
 
+#include <algorithm>
+#include <atomic>
+
 // The lane width is picked once, when the program starts: AVX-512 or AVX2 with
 // fused multiply-adds where the processor has them, plain SSE2 otherwise. The
 // loops are written for the compiler to vectorise; each variant below is the
@@ -65,12 +68,19 @@ LaneSet pickLaneSet() noexcept
 #endif
     return LaneSet::plain;
 }
+
+std::atomic<LaneSet> widestAllowed { LaneSet::avx512 };
 } // namespace
 
 LaneSet laneSet() noexcept
 {
     static const LaneSet best = pickLaneSet();
-    return best;
+    return std::min (best, widestAllowed.load (std::memory_order_relaxed));
+}
+
+void limitLaneSet (LaneSet widest) noexcept
+{
+    widestAllowed.store (widest, std::memory_order_relaxed);
 }
 
 void sinesToFloat (const double* x, float* out, int n) noexcept

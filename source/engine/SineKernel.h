@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 // The engines' sine and tanh kernels, evaluated in double precision and worked
 // on many values at a time, and the switch between them and the C library.
@@ -56,69 +57,113 @@ constexpr double c5 = 1.6058977312464087e-10;
 constexpr double c6 = -7.643970296798572e-13;
 constexpr double c7 = 2.7314447669863995e-15;
 
-// Moves the parity of n (held in the low mantissa bit of `shifted`) into the
-// sign of r: sin(r + n pi) = (-1)^n sin(r).
-inline double withParitySign (double r, double shifted) noexcept
+// A multiply-add on one double or on every lane of a vector of doubles (a
+// GCC vector type), fused or not; b and c may be plain doubles, which then
+// stand for every lane.
+// v itself if it is already a vector of type T, otherwise v in every lane.
+template <typename T, typename V>
+inline __attribute__ ((always_inline)) T asLanes (const V& v) noexcept
 {
-    std::uint64_t nBits, rBits;
-    std::memcpy (&nBits, &shifted, sizeof nBits);
-    std::memcpy (&rBits, &r, sizeof rBits);
-    rBits ^= nBits << 63;
-    std::memcpy (&r, &rBits, sizeof r);
-    return r;
+    if constexpr (std::is_same_v<T, V>)
+    {
+        return v;
+    }
+    else
+    {
+        T lanes;
+        for (int i = 0; i < static_cast<int> (sizeof (T) / sizeof (double)); ++i)
+            lanes[i] = v;
+        return lanes;
+    }
 }
 
-// sin(x) for |x| <= maxArgument with plain multiplies and adds only, for
-// processors without fused multiply-add.
-inline double plainSine (double x) noexcept
+template <bool fused, typename T, typename B, typename C>
+inline __attribute__ ((always_inline)) T mulAdd (const T& a, const B& b, const C& c) noexcept
 {
-    const double shifted = x * invPi + roundMagic;
-    const double n = shifted - roundMagic;  // nearest whole number of half turns
-    double r = x - n * piA;                 // exact: the two terms are within a factor 2
-    r = r - n * piB;
-    r = r - n * piC;
-    r = r - n * piD;                        // r in [-pi/2, pi/2]
-    r = withParitySign (r, shifted);
+    if constexpr (! fused)
+    {
+        return a * b + c;
+    }
+    else if constexpr (std::is_arithmetic_v<T>)
+    {
+        return __builtin_fma (a, b, c);
+    }
+    else
+    {
+        // Every operand as a whole vector first: lane by lane on mixed
+        // operands, the optimiser may leave some lanes scalar.
+        const T bLanes = asLanes<T> (b), cLanes = asLanes<T> (c);
+        T result;
+        for (int i = 0; i < static_cast<int> (sizeof (T) / sizeof (double)); ++i)
+            result[i] = __builtin_fma (a[i], bLanes[i], cLanes[i]);
+        return result;
+    }
+}
 
-    const double t = r * r;
-    double p = c7;
-    p = p * t + c6;
-    p = p * t + c5;
-    p = p * t + c4;
-    p = p * t + c3;
-    p = p * t + c2;
-    p = p * t + c1;
-    p = p * t + c0;
-    return r + (r * t) * p;
+// Moves the parity of n (held in the low mantissa bit of `shifted`) into the
+// sign of r: sin(r + n pi) = (-1)^n sin(r).
+template <typename T>
+inline __attribute__ ((always_inline)) T withParitySign (T r, const T& shifted) noexcept
+{
+    if constexpr (std::is_arithmetic_v<T>)
+    {
+        std::uint64_t nBits, rBits;
+        std::memcpy (&nBits, &shifted, sizeof nBits);
+        std::memcpy (&rBits, &r, sizeof rBits);
+        rBits ^= nBits << 63;
+        std::memcpy (&r, &rBits, sizeof r);
+        return r;
+    }
+    else
+    {
+        typedef std::int64_t Bits __attribute__ ((vector_size (sizeof (T))));
+        return (T) ((Bits) r ^ ((Bits) shifted << 63));
+    }
 }
 
 // pi as a double and the rest of it.
 constexpr double piHigh = 3.141592653589793;
 constexpr double piLow = 1.2246467991473532e-16;
 
-// sin(x), |x| <= maxArgument, with fused multiply-adds: for code compiled for
-// processors that have them (elsewhere each would be a slow library call).
-// The first reduction step is exact, since x and n pi_high are multiples of
-// 2^-51 once |x| >= 2 and within a factor 2 of each other below.
-inline double fusedSine (double x) noexcept
+// sin(x) for |x| <= maxArgument, of one double or of every lane of a vector.
+// Without fused multiply-adds (for processors that lack them, where each
+// would be a slow library call) pi is taken in four parts, the first three
+// short enough for their products to be exact. With them, the first
+// reduction step is exact, since x and n pi_high are multiples of 2^-51 once
+// |x| >= 2 and within a factor 2 of each other below.
+template <bool fused, typename T>
+inline __attribute__ ((always_inline)) T sineOf (const T& x) noexcept
 {
-    const double shifted = __builtin_fma (x, invPi, roundMagic);
-    const double n = shifted - roundMagic;
-    double r = __builtin_fma (-n, piHigh, x);
-    r = __builtin_fma (-n, piLow, r);
-    r = withParitySign (r, shifted);
+    const T shifted = mulAdd<fused> (x, invPi, roundMagic);
+    const T n = shifted - roundMagic;  // nearest whole number of half turns
+    T r;
+    if constexpr (fused)
+    {
+        r = mulAdd<true> (-n, piHigh, x);
+        r = mulAdd<true> (-n, piLow, r);
+    }
+    else
+    {
+        r = x - n * piA;               // exact: the two terms are within a factor 2
+        r = r - n * piB;
+        r = r - n * piC;
+        r = r - n * piD;
+    }
+    r = withParitySign (r, shifted);   // r in [-pi/2, pi/2]
 
-    const double t = r * r;
-    double p = c7;
-    p = __builtin_fma (p, t, c6);
-    p = __builtin_fma (p, t, c5);
-    p = __builtin_fma (p, t, c4);
-    p = __builtin_fma (p, t, c3);
-    p = __builtin_fma (p, t, c2);
-    p = __builtin_fma (p, t, c1);
-    p = __builtin_fma (p, t, c0);
-    return __builtin_fma (r * t, p, r);
+    const T t = r * r;
+    T p = mulAdd<fused> (t, c7, c6);
+    p = mulAdd<fused> (p, t, c5);
+    p = mulAdd<fused> (p, t, c4);
+    p = mulAdd<fused> (p, t, c3);
+    p = mulAdd<fused> (p, t, c2);
+    p = mulAdd<fused> (p, t, c1);
+    p = mulAdd<fused> (p, t, c0);
+    return mulAdd<fused> (r * t, p, r);
 }
+
+inline double plainSine (double x) noexcept { return sineOf<false> (x); }
+inline double fusedSine (double x) noexcept { return sineOf<true> (x); }
 // sin and cos of one argument from one reduction, by quarter turns:
 // x = q pi/2 + r with |r| <= pi/4, where both series converge fast and cos r
 // stays above 0.7 (no cancellation), then the quadrant q picks and signs them.
@@ -269,8 +314,14 @@ enum class LaneSet
     avx512  // AVX-512 with fused multiply-add
 };
 
-// The widest set this processor runs, found once.
+// The set the engines use: the widest this processor runs (found once), or
+// a narrower one after limitLaneSet.
 LaneSet laneSet() noexcept;
+
+// Keeps every engine in the process to `widest` or narrower from the next
+// block on, so that the narrower variants can be run and compared on a
+// processor that has wider ones; LaneSet::avx512 lifts the limit.
+void limitLaneSet (LaneSet widest) noexcept;
 
 // Compiles a function for one of the sets; its caller picks it by laneSet().
 #if defined(__x86_64__) && defined(__GNUC__)

@@ -539,16 +539,13 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
 {
     float pitchFactor;
     nextPitchFactors (&pitchFactor, 1);
-    return mixKeys (pitchFactor, drawbarLevels, percussionOn, percThird, percFast, keyClick, percSoft);
+    prepareMix (drawbarLevels, percussionOn, percThird);
+    if (mathMode != MathMode::reference)
+        stepHeardWheels (&pitchFactor, 1);
+    return mixKeys (wheelOutputsFor (0, pitchFactor), percussionOn, percThird, percFast, keyClick, percSoft);
 }
 
-float TonewheelGenerator::mixKeys (float pitchFactor,
-                                   const DrawbarLevels& drawbarLevels,
-                                   bool percussionOn,
-                                   bool percThird,
-                                   bool percFast,
-                                   float keyClick,
-                                   bool percSoft)
+void TonewheelGenerator::prepareMix (const DrawbarLevels& drawbarLevels, bool percussionOn, bool percThird)
 {
     // The pulled drawbars, lowest footage first, worked out again only when a
     // level has changed.
@@ -569,25 +566,35 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
         }
     }
 
+    // In reference mode every wheel is worked out on every sample instead.
+    const int* steps = registration.steps;
+    const bool heardDrawbarsMoved = ! std::equal (steps, steps + numDrawbars, heardSteps);
+    if (mathMode != MathMode::reference
+        && (heardStale || heardDrawbarsMoved || percussionOn != heardPercussionOn || percThird != heardPercThird))
+        updateHeardWheels (steps, percussionOn, percThird);
+}
+
+const float* TonewheelGenerator::wheelOutputsFor (int t, float pitchFactor)
+{
+    if (mathMode != MathMode::reference)
+        return passOutput[t];
+
+    advanceWheels (pitchFactor);
+    return wheelOutput.data();
+}
+
+float TonewheelGenerator::mixKeys (const float* wheelOut,
+                                   bool percussionOn,
+                                   bool percThird,
+                                   bool percFast,
+                                   float keyClick,
+                                   bool percSoft)
+{
     const int* steps = registration.steps;
     const int* pulled = registration.pulled;
     const int numPulled = registration.numPulled;
     const unsigned pulledMask = registration.pulledMask;
     const bool drawbarsMoved = ! std::equal (steps, steps + numDrawbars, mixSteps);
-    const bool heardDrawbarsMoved = ! std::equal (steps, steps + numDrawbars, heardSteps);
-
-    if (mathMode == MathMode::reference)
-    {
-        // The plain way, for comparison: every wheel on every sample.
-        advanceWheels (pitchFactor);
-    }
-    else
-    {
-        if (heardStale || heardDrawbarsMoved || percussionOn != heardPercussionOn || percThird != heardPercThird)
-            updateHeardWheels (steps, percussionOn, percThird);
-
-        stepHeardWheels (pitchFactor);
-    }
 
     const float interval = static_cast<float> (sampleInterval); // seconds
 
@@ -644,7 +651,7 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
     {
         float sum = 0.0f;
         for (int p = 0; p < numPulled; ++p)
-            sum += mixGain[slot][p] * wheelOutput[(size_t) mixWheel[slot][p]];
+            sum += mixGain[slot][p] * wheelOut[mixWheel[slot][p]];
         drawbarSum[slot] = sum;
     }
 
@@ -699,7 +706,7 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
                     mixStale = true; // the wheel's usage counts from the next sample on
                 }
 
-                const float w = wheelOutput[(size_t) mixWheel[slotOfKey[k]][p]];
+                const float w = wheelOut[mixWheel[slotOfKey[k]][p]];
 
                 // Contact bounce: a burst of the contact's own wheel as it closes.
                 if (key.bounce[j] > 0.001f && clickOn)
@@ -716,7 +723,7 @@ float TonewheelGenerator::mixKeys (float pitchFactor,
 
         if (percussionOn && key.percussionTriggered && key.percussionLevel > 0.001f)
         {
-            const float w = wheelOutput[(size_t) percussionWheelIndexFor (k, percThird)];
+            const float w = wheelOut[percussionWheelIndexFor (k, percThird)];
             float term = key.percussionLevel * w * 0.45f;
             if (percSoft)
                 term = term * 0.5f;
@@ -850,19 +857,20 @@ void TonewheelGenerator::stepAllWheels (float pitchFactor)
     awakeWheels = filteredWheels();
 }
 
-void TonewheelGenerator::stepHeardWheels (float pitchFactor)
+void TonewheelGenerator::stepHeardWheels (const float* pitchFactors, int count)
 {
     // A filtered wheel heard again after a pause needs its filter rebuilt first.
     wakeWheels (heardWheels & filteredWheels() & ~awakeWheels);
 
     switch (sinekernel::laneSet())
     {
-        case sinekernel::LaneSet::avx512: stepHeardGroupsAvx512 (pitchFactor); break;
-        case sinekernel::LaneSet::avx2: stepHeardGroupsAvx2 (pitchFactor); break;
-        default: stepHeardGroupsPlain (pitchFactor); break;
+        case sinekernel::LaneSet::avx512: stepHeardPassAvx512 (pitchFactors, count); break;
+        case sinekernel::LaneSet::avx2: stepHeardPassAvx2 (pitchFactors, count); break;
+        default: stepHeardPassPlain (pitchFactors, count); break;
     }
 
-    recordPitchFactor (pitchFactor);
+    for (int t = 0; t < count; ++t)
+        recordPitchFactor (pitchFactors[t]);
     awakeWheels = heardWheels & filteredWheels();
 }
 
@@ -873,162 +881,191 @@ void TonewheelGenerator::recordPitchFactor (float pitchFactor) noexcept
     ++samplesSincePrepare;
 }
 
-template <bool fused>
-inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardGroups (double pitchFactor) noexcept
+template <bool fused, int registerLanes>
+inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardPass (const float* pitchFactors, int count) noexcept
 {
+    const auto& groups = heardGroups;
+    const double interval = sampleInterval; // seconds
     double* __restrict phase = wheelPhase.data();
     const double* __restrict frequency = wheelFrequency.data();
 
-    for (int i = 0; i < numWheels; ++i)
+    // Every wheel's phase, sample by sample, kept for the pass.
+    for (int t = 0; t < count; ++t)
     {
-        const double next = phase[i] + frequency[i] * pitchFactor * sampleInterval;
-        phase[i] = next - sinekernel::floorOf (next);
-    }
-
-    // Every sine of the heard groups and their lone neighbours, in one batch:
-    // wheel 12's fundamental and odd harmonics (padded to eight); per group of
-    // four its fundamentals and level terms, and for the filtered groups their
-    // second harmonics; then the lone neighbours' fundamentals, level terms and
-    // (for the filtered ones) second harmonics.
-    const auto& groups = heardGroups;
-    alignas (64) double arguments[8 + maxGroups * 12 + 3 * numWheels];
-    alignas (64) float sines[8 + maxGroups * 12 + 3 * numWheels];
-    int n = 0;
-
-    if (groups.lowWheel)
-    {
-        const double a = twoPi * phase[numLowWheels - 1];
-        arguments[0] = a;
-        for (int h = 0; h < numHarmonics; ++h)
-            arguments[1 + h] = lowWheelHarmonics[h] * a;
-        arguments[6] = 0.0;
-        arguments[7] = 0.0;
-        n = 8;
-    }
-
-    // Runs `work` on every heard group in order, with the group's width as a
-    // compile-time constant, its first wheel index and whether it is filtered.
-    const auto forEachGroup = [&groups] (const auto& work) __attribute__ ((always_inline)) {
-        for (int k = 0; k < groups.numGroups; ++k)
+        const double* __restrict previous = t == 0 ? phase : passPhase[t - 1];
+        double* __restrict next = passPhase[t];
+        const double p = pitchFactors[t];
+        for (int i = 0; i < numWheelSlots; ++i)
         {
-            const bool filtered = k >= groups.numPlainGroups;
+            const double advanced = previous[i] + frequency[i] * p * interval;
+            // Back into [0, 1): nothing below 1, subtracting 1 above it (or more, should
+            // a wheel outrun the sample rate). Unconditional, so that it vectorises.
+            next[i] = advanced - sinekernel::floorOf (advanced);
+        }
+    }
+    std::memcpy (phase, passPhase[count - 1], numWheelSlots * sizeof (double));
+
+    // Runs `work` on every heard group in order, with the group's width and
+    // whether it carries pickup filters as compile-time constants, and its
+    // first wheel index.
+    const auto forEachGroup = [&groups] (const auto& work) __attribute__ ((always_inline)) {
+        const auto withWidth = [&] (auto filtered, int k) __attribute__ ((always_inline)) {
             if (groups.width[k] == 16)
                 work (std::integral_constant<int, 16> {}, groups.group[k], filtered);
             else if (groups.width[k] == 8)
                 work (std::integral_constant<int, 8> {}, groups.group[k], filtered);
             else
                 work (std::integral_constant<int, 4> {}, groups.group[k], filtered);
-        }
+        };
+
+        for (int k = 0; k < groups.numPlainGroups; ++k)
+            withWidth (std::false_type {}, k);
+        for (int k = groups.numPlainGroups; k < groups.numGroups; ++k)
+            withWidth (std::true_type {}, k);
     };
 
-    // A group's arguments: fundamentals, level terms and (filtered groups) second harmonics.
-    const auto groupArguments = [&] (auto lanes, int base, bool filtered) __attribute__ ((always_inline)) {
-        constexpr int width = decltype (lanes)::value;
-        typename Lanes<width>::Double p, offset;
-        loadLanes (p, phase + base);
-        loadLanes (offset, levelOffsets.radians + base);
-        const auto fundamental = twoPi * p;
-        storeLanes (arguments + n, fundamental);
-        storeLanes (arguments + n + width, offset + 0.13 * p);
-        n += 2 * width;
-        if (filtered)
+    // Each group's signals before crosstalk through the pass, from the phases
+    // above: fundamentals and level terms, and for the upper wheels a weak
+    // second harmonic. A group wider than a register is worked as several
+    // registers side by side.
+    const auto groupSignals = [&] (auto groupWidth, int base, auto filtered) __attribute__ ((always_inline)) {
+        constexpr int lanes = std::min (decltype (groupWidth)::value, registerLanes);
+        constexpr int parts = decltype (groupWidth)::value / lanes;
+        using Double = typename Lanes<lanes>::Double;
+        using Float = typename Lanes<lanes>::Float;
+
+        Double p[parts], offset[parts];
+        for (int k = 0; k < parts; ++k)
+            loadLanes (offset[k], levelOffsets.radians + base + k * lanes);
+
+        for (int t = 0; t < count; ++t)
         {
-            storeLanes (arguments + n, 2.0 * fundamental);
-            n += width;
+#pragma GCC unroll 4
+            for (int k = 0; k < parts; ++k)
+            {
+                loadLanes (p[k], passPhase[t] + base + k * lanes);
+                const Double fundamentalArgument = twoPi * p[k];
+
+                const Float fundamental = __builtin_convertvector (sinekernel::detail::sineOf<fused> (fundamentalArgument), Float);
+                const Float level = __builtin_convertvector (sinekernel::detail::sineOf<fused> (offset[k] + 0.13 * p[k]), Float);
+                Float s = (level * 0.005f + 1.0f) * fundamental;
+                if constexpr (decltype (filtered)::value)
+                    s = s + __builtin_convertvector (sinekernel::detail::sineOf<fused> (2.0 * fundamentalArgument), Float) * 0.012f;
+                storeLanes (&passClean[t][base + 1 + k * lanes], s);
+            }
         }
-    };
-
-    forEachGroup (groupArguments);
-
-    const int numLone = groups.numLone;
-    const int loneArguments = n;
-    for (int j = 0; j < numLone; ++j)
-    {
-        const int i = groups.lone[j];
-        arguments[n + j] = twoPi * phase[i];
-        arguments[n + numLone + j] = levelOffsets.radians[i] + 0.13 * phase[i];
-    }
-    n += 2 * numLone;
-    for (int j = groups.numPlainLone; j < numLone; ++j)
-        arguments[n++] = 2.0 * arguments[loneArguments + j];
-
-    for (int i = 0; i < n; ++i)
-        sines[i] = static_cast<float> (sinekernel::sineFor<fused> (arguments[i]));
-
-    // The signals before crosstalk, clean[i + 1] for wheel i. Every slot the
-    // crosstalk below reads is written first: the heard groups, their lone
-    // neighbours, wheel 12 before the first group, and past the padding wheel 0.
-    alignas (64) float clean[numWheelSlots + 4];
-    float* c = clean + 1;
-    c[numWheelSlots] = 0.0f;
-    int m = 0;
-
-    if (groups.lowWheel)
-    {
-        float s = sines[0];
-        for (int h = 0; h < numHarmonics; ++h)
-            s += sines[1 + h] * harmonicWeight[(size_t) (h * numLowWheels + numLowWheels - 1)];
-        c[numLowWheels - 1] = s * 0.55f;
-        m = 8;
-    }
-
-    // A group's signals; the upper wheels add a weak second harmonic.
-    const auto groupSignals = [&] (auto lanes, int base, bool filtered) __attribute__ ((always_inline)) {
-        constexpr int width = decltype (lanes)::value;
-        typename Lanes<width>::Float fundamental, level, second;
-        loadLanes (fundamental, sines + m);
-        loadLanes (level, sines + m + width);
-        auto s = (level * 0.005f + 1.0f) * fundamental;
-        m += 2 * width;
-        if (filtered)
-        {
-            s = s + loadLanes (second, sines + m) * 0.012f;
-            m += width;
-        }
-        storeLanes (c + base, s);
     };
 
     forEachGroup (groupSignals);
 
-    for (int j = 0; j < numLone; ++j)
+    // The lone neighbours, one at a time, many samples at a time.
+    alignas (64) double arguments[6 * wheelPass];
+    alignas (64) float sines[6 * wheelPass] {};
+    const auto sinesOfArguments = [&] (int n) __attribute__ ((always_inline)) {
+        for (int k = 0; k < n; ++k)
+            sines[k] = static_cast<float> (sinekernel::sineFor<fused> (arguments[k]));
+    };
+
+    for (int j = 0; j < groups.numLone; ++j)
     {
-        float s = (sines[m + numLone + j] * 0.005f + 1.0f) * sines[m + j];
-        if (j >= groups.numPlainLone)
-            s = s + sines[m + 2 * numLone + j - groups.numPlainLone] * 0.012f;
-        c[groups.lone[j]] = s;
+        const int i = groups.lone[j];
+        const bool filtered = j >= groups.numPlainLone;
+        for (int t = 0; t < count; ++t)
+        {
+            arguments[t] = twoPi * passPhase[t][i];
+            arguments[count + t] = levelOffsets.radians[i] + 0.13 * passPhase[t][i];
+            arguments[2 * count + t] = 2.0 * arguments[t];
+        }
+        sinesOfArguments (filtered ? 3 * count : 2 * count);
+
+        for (int t = 0; t < count; ++t)
+        {
+            float s = (sines[count + t] * 0.005f + 1.0f) * sines[t];
+            if (filtered)
+                s = s + sines[2 * count + t] * 0.012f;
+            passClean[t][i + 1] = s;
+        }
     }
 
-    // Crosstalk and pickup filter of the heard groups.
-    const auto groupOutputs = [&] (auto lanes, int base, bool filtered) __attribute__ ((always_inline)) {
-        constexpr int width = decltype (lanes)::value;
-        typename Lanes<width>::Float own, above, below;
-        loadLanes (own, c + base);
-        loadLanes (above, c + base + 1);
-        loadLanes (below, c + base - 1);
-        const auto raw = own + (above + below) * 0.01f;
-        storeLanes (wheelRaw.data() + base, raw);
+    // Wheel 12, the first group's neighbour: band-limited, square-like. A
+    // harmonic at or above the alias limit has weight 0 here, which leaves the
+    // sum exactly as if it were skipped.
+    if (groups.lowWheel)
+    {
+        for (int t = 0; t < count; ++t)
+        {
+            const double a = twoPi * passPhase[t][numLowWheels - 1];
+            arguments[t] = a;
+            for (int h = 0; h < numHarmonics; ++h)
+                arguments[(1 + h) * count + t] = lowWheelHarmonics[h] * a;
+        }
+        sinesOfArguments ((1 + numHarmonics) * count);
 
-        if (! filtered)
+        for (int t = 0; t < count; ++t)
         {
-            storeLanes (wheelOutput.data() + base, raw);
+            float s = sines[t];
+            for (int h = 0; h < numHarmonics; ++h)
+                s += sines[(1 + h) * count + t] * harmonicWeight[(size_t) (h * numLowWheels + numLowWheels - 1)];
+            passClean[t][numLowWheels] = s * 0.55f;
         }
-        else
+    }
+
+    // Crosstalk (1 % of each neighbour, from the signals before any leakage)
+    // and the pickup filters, each group through the pass.
+    const auto groupOutputs = [&] (auto groupWidth, int base, auto filtered) __attribute__ ((always_inline)) {
+        constexpr int lanes = std::min (decltype (groupWidth)::value, 2 * registerLanes);
+        constexpr int parts = decltype (groupWidth)::value / lanes;
+        using Float = typename Lanes<lanes>::Float;
+
+        Float raw[parts] {}, state[parts] {}, coefficient[parts] {};
+        if constexpr (decltype (filtered)::value)
         {
-            typename Lanes<width>::Float state, coefficient;
-            loadLanes (state, wheelFilterState.data() + base);
-            loadLanes (coefficient, pickupCoefficient.data() + base);
-            state += coefficient * (raw - state);
-            storeLanes (wheelFilterState.data() + base, state);
-            storeLanes (wheelOutput.data() + base, state);
+            for (int k = 0; k < parts; ++k)
+            {
+                loadLanes (state[k], wheelFilterState.data() + base + k * lanes);
+                loadLanes (coefficient[k], pickupCoefficient.data() + base + k * lanes);
+            }
         }
+
+        for (int t = 0; t < count; ++t)
+        {
+#pragma GCC unroll 4
+            for (int k = 0; k < parts; ++k)
+            {
+                const float* c = passClean[t] + 1 + base + k * lanes;
+                Float own, above, below;
+                loadLanes (own, c);
+                loadLanes (above, c + 1);
+                loadLanes (below, c - 1);
+                raw[k] = own + (above + below) * 0.01f;
+
+                if constexpr (decltype (filtered)::value)
+                {
+                    state[k] += coefficient[k] * (raw[k] - state[k]);
+                    storeLanes (passOutput[t] + base + k * lanes, state[k]);
+                }
+                else
+                {
+                    storeLanes (passOutput[t] + base + k * lanes, raw[k]);
+                }
+            }
+        }
+
+        for (int k = 0; k < parts; ++k)
+        {
+            storeLanes (wheelRaw.data() + base + k * lanes, raw[k]);
+            if constexpr (decltype (filtered)::value)
+                storeLanes (wheelFilterState.data() + base + k * lanes, state[k]);
+        }
+        std::memcpy (wheelOutput.data() + base, passOutput[count - 1] + base, decltype (groupWidth)::value * sizeof (float));
     };
 
     forEachGroup (groupOutputs);
 }
 
-void TonewheelGenerator::stepHeardGroupsPlain (double p) noexcept { stepHeardGroups<false> (p); }
-BRASSGATE_LANES_AVX2 void TonewheelGenerator::stepHeardGroupsAvx2 (double p) noexcept { stepHeardGroups<true> (p); }
-BRASSGATE_LANES_AVX512 void TonewheelGenerator::stepHeardGroupsAvx512 (double p) noexcept { stepHeardGroups<true> (p); }
+void TonewheelGenerator::stepHeardPassPlain (const float* f, int n) noexcept { stepHeardPass<false, 2> (f, n); }
+BRASSGATE_LANES_AVX2 void TonewheelGenerator::stepHeardPassAvx2 (const float* f, int n) noexcept { stepHeardPass<true, 4> (f, n); }
+BRASSGATE_LANES_AVX512 void TonewheelGenerator::stepHeardPassAvx512 (const float* f, int n) noexcept { stepHeardPass<true, 8> (f, n); }
 
 void TonewheelGenerator::wakeWheels (WheelSet waking)
 {
@@ -1174,12 +1211,21 @@ void TonewheelGenerator::renderBlock (float* out,
         const int count = std::min (maxPass, n - start);
         nextPitchFactors (pitchFactor, count);
 
-        for (int i = 0; i < count; ++i)
+        for (int first = 0; first < count; first += wheelPass)
         {
-            const float keyMix = mixKeys (pitchFactor[i], drawbarLevels, percussionOn, percThird, percFast, keyClick, percSoft);
-            x[i] = processScanner (keyMix, chorusAmount, scannerMode) * 1.8f;
-            clipTangent[i] = clipArgument (x[i]);
-            brightTangent[i] = brightArgument (x[i]);
+            const int length = std::min (wheelPass, count - first);
+            prepareMix (drawbarLevels, percussionOn, percThird);
+            if (mathMode != MathMode::reference)
+                stepHeardWheels (pitchFactor + first, length);
+
+            for (int i = first; i < first + length; ++i)
+            {
+                const float* wheels = wheelOutputsFor (i - first, pitchFactor[i]);
+                const float keyMix = mixKeys (wheels, percussionOn, percThird, percFast, keyClick, percSoft);
+                x[i] = processScanner (keyMix, chorusAmount, scannerMode) * 1.8f;
+                clipTangent[i] = clipArgument (x[i]);
+                brightTangent[i] = brightArgument (x[i]);
+            }
         }
 
         sinekernel::hyperbolicTangents (clipTangent, clipTangent, count, mathMode);

@@ -130,14 +130,24 @@ private:
     // The wheel motor's drift for the next n samples: pitch factors near 1.
     void nextPitchFactors (float* out, int n);
 
-    // renderKeys after the drift, for a given pitch factor.
-    float mixKeys (float pitchFactor,
-                   const DrawbarLevels& drawbarLevels,
+    // Takes in the drawbars and switches before a run of samples: the pulled
+    // drawbars and, when they or the sounding keys have changed, the heard wheels.
+    void prepareMix (const DrawbarLevels& drawbarLevels, bool percussionOn, bool percThird);
+
+    // One sample of the key loop after the 0.08 mix gain, reading the wheels'
+    // outputs from wheelOut (indexed by wheel index) and the drawbars as
+    // prepareMix last took them in.
+    float mixKeys (const float* wheelOut,
                    bool percussionOn,
                    bool percThird,
                    bool percFast,
                    float keyClick,
                    bool percSoft);
+
+    // The wheels' outputs for sample t of the current wheel pass: in reference
+    // mode all 91 wheels are moved on here, otherwise stepHeardWheels has
+    // already worked out the pass.
+    const float* wheelOutputsFor (int t, float pitchFactor);
 
     // Wheels 49 to 91, which carry a pickup low-pass.
     static constexpr WheelSet filteredWheels() noexcept { return { ~std::uint64_t { 0 } << 48, (std::uint64_t { 1 } << 27) - 1 }; }
@@ -146,15 +156,19 @@ private:
     void updateHeardWheels (const int* steps, bool percussionOn, bool percThird);
     void wakeWheels (WheelSet waking);
     void stepAllWheels (float pitchFactor);
-    void stepHeardWheels (float pitchFactor);
     void recordPitchFactor (float pitchFactor) noexcept;
 
-    // One sample of the heard wheels only, compiled once per instruction set.
-    template <bool fused>
-    inline __attribute__ ((always_inline)) void stepHeardGroups (double pitchFactor) noexcept;
-    void stepHeardGroupsPlain (double pitchFactor) noexcept;
-    void stepHeardGroupsAvx2 (double pitchFactor) noexcept;
-    void stepHeardGroupsAvx512 (double pitchFactor) noexcept;
+    // Moves every wheel on by count samples (1 to wheelPass), one pitch factor
+    // each, and works out the heard wheels' outputs into passOutput.
+    void stepHeardWheels (const float* pitchFactors, int count);
+
+    // stepHeardWheels' arithmetic, compiled once per instruction set, with the
+    // number of doubles one register of that set holds.
+    template <bool fused, int registerLanes>
+    inline __attribute__ ((always_inline)) void stepHeardPass (const float* pitchFactors, int count) noexcept;
+    void stepHeardPassPlain (const float* pitchFactors, int count) noexcept;
+    void stepHeardPassAvx2 (const float* pitchFactors, int count) noexcept;
+    void stepHeardPassAvx512 (const float* pitchFactors, int count) noexcept;
 
     double sampleRate = 44100.0;                    // Hz
     double sampleInterval = 1.0 / 44100.0;          // seconds per sample
@@ -188,6 +202,7 @@ private:
     // neighbouring heard groups worked two or four at a time, and the neighbours
     // the crosstalk needs from outside those groups, one by one.
     static constexpr int maxGroups = 20;
+    static constexpr int maxLone = 2 * maxGroups; // each group has two neighbours at most
     static constexpr int firstFilteredGroup = 9;
     struct HeardGroups
     {
@@ -198,9 +213,18 @@ private:
         int width[maxGroups] {};    // their widths in wheels, 4, 8 or 16
         int numLone = 0;            // neighbours outside the groups (wheels 14 and up)
         int numPlainLone = 0;       // the first numPlainLone of them carry no pickup filter
-        int lone[numWheels] {};     // their wheel indices, ascending
+        int lone[maxLone] {};       // their wheel indices, ascending
     };
     HeardGroups heardGroups;
+
+    // The wheels are moved on wheelPass samples at a time, all phases first;
+    // then each heard group of wheels goes through the whole pass before the
+    // next, its sines in registers, and the keys read one row per sample.
+    static constexpr int wheelPass = 32;  // samples
+    static constexpr int rowLength = 96;  // floats per row: the 92 wheel slots, one either side, padding
+    alignas (64) double passPhase[wheelPass][rowLength] {}; // cycles, [0, 1), wheel i at i, one row per sample
+    alignas (64) float passClean[wheelPass][rowLength] {};  // signals before crosstalk, wheel i at i + 1; slots 0 and 93 stay 0
+    alignas (64) float passOutput[wheelPass][rowLength] {}; // what the keys read, wheel i at i, one row per sample
     WheelSet awakeWheels;                           // filtered wheels whose filter state is current
     bool heardStale = true;                         // heardWheels needs rebuilding
     int heardSteps[numDrawbars] {};                 // drawbar steps (0 to 8) heardWheels was built for

@@ -95,3 +95,35 @@ INSTANTIATE_TEST_SUITE_P (TenSecondsAt48kHz, Fidelity, ::testing::ValuesIn (allS
                                       name += c;
                               return name;
                           });
+
+// The variants compiled for narrower instruction sets than this processor's
+// widest are what other processors run: they must agree with the library too.
+TEST (Fidelity, NarrowerInstructionSetsMatchTheLibraryToo)
+{
+    const auto widest = sinekernel::laneSet();
+    std::vector<sinekernel::LaneSet> narrower;
+    for (auto set : { sinekernel::LaneSet::plain, sinekernel::LaneSet::avx2 })
+        if (set < widest)
+            narrower.push_back (set);
+
+    for (const auto& scenario : allScenarios())
+    {
+        if (scenario.name != "B3 all drawbars ten keys" && scenario.name != "B3 phrase of overlapping notes"
+            && scenario.name != "CHURCH sixteen voices")
+            continue;
+
+        const auto reference = scenarios::render (scenario, MathMode::reference);
+        for (auto set : narrower)
+        {
+            sinekernel::limitLaneSet (set);
+            const auto fast = scenarios::render (scenario, MathMode::fast);
+            sinekernel::limitLaneSet (sinekernel::LaneSet::avx512);
+
+            for (auto output : { &scenarios::Render::engine, &scenarios::Render::left })
+            {
+                const auto d = largestDifference (fast.*output, reference.*output);
+                EXPECT_LE (d.worst, tolerance) << scenario.name << ", lane set " << static_cast<int> (set) << ", sample " << d.at;
+            }
+        }
+    }
+}
