@@ -574,6 +574,109 @@ void TonewheelGenerator::prepareMix (const DrawbarLevels& drawbarLevels, bool pe
         updateHeardWheels (steps, percussionOn, percThird);
 }
 
+bool TonewheelGenerator::mixSettledKeys (float* mix,
+                                         int count,
+                                         bool percussionOn,
+                                         bool percThird,
+                                         bool percFast,
+                                         float keyClick,
+                                         bool percSoft)
+{
+    const int* steps = registration.steps;
+    const unsigned pulledMask = registration.pulledMask;
+    const int numPulled = registration.numPulled;
+    const float interval = static_cast<float> (sampleInterval); // seconds
+    const float attackIncrement = interval / 0.005f;  // 5 ms from 0 to full
+    const float releaseDecrement = interval / 0.025f; // 25 ms from full to 0
+    const bool clickOn = keyClick > 0.01f;
+
+    if (mathMode == MathMode::reference || activeKeys == 0 || mixStale
+        || ! std::equal (steps, steps + numDrawbars, mixSteps))
+        return false;
+
+    bool anyKeyHeld = false;
+    for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
+    {
+        const int k = __builtin_ctzll (m);
+        const auto& key = keys[(size_t) k];
+        if ((pulledMask & ~closedContacts[(size_t) k]) != 0)
+            return false;
+        if (clickOn && ((pulledMask & bouncingContacts[(size_t) k]) != 0 || key.clickRemaining > 0))
+            return false;
+        // One decrement to spare covers the rounding of the running subtraction.
+        if (key.released && ! (key.envelope > releaseDecrement * static_cast<float> (count + 1)))
+            return false;
+        anyKeyHeld = anyKeyHeld || ! key.released;
+    }
+
+    if (! anyKeyHeld)
+        for (int t = 0; t < count; ++t)
+            percussionArmed = std::min (percussionArmed + interval * 8.0f, 1.0f);
+
+    const float percussionRate = percFast ? 4.6f : 0.92f; // per second
+    alignas (64) float total[wheelPass];
+    alignas (64) float keySum[wheelPass];
+    alignas (64) float envelope[wheelPass];
+    alignas (64) float percussionLevel[wheelPass];
+    std::fill (total, total + count, 0.0f);
+
+    for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
+    {
+        const int k = __builtin_ctzll (m);
+        auto& key = keys[(size_t) k];
+        const int slot = slotOfKey[k];
+
+        float e = key.envelope;
+        for (int t = 0; t < count; ++t)
+        {
+            e = key.released ? e - releaseDecrement : std::min (e + attackIncrement, 1.0f);
+            envelope[t] = e;
+        }
+        key.envelope = e;
+
+        std::fill (keySum, keySum + count, 0.0f);
+        for (int p = 0; p < numPulled; ++p)
+        {
+            const float gain = mixGain[slot][p];
+            const float* __restrict wheel = passColumn[mixWheel[slot][p]];
+            for (int t = 0; t < count; ++t)
+                keySum[t] += gain * wheel[t];
+        }
+
+        if (percussionOn && key.percussionTriggered && key.percussionLevel > 0.001f)
+        {
+            // The level falls on every sample it sounds, and the term stops once it is 0.001 or less.
+            float level = key.percussionLevel;
+            for (int t = 0; t < count; ++t)
+            {
+                const bool sounding = level > 0.001f;
+                percussionLevel[t] = sounding ? level : 0.0f;
+                if (sounding)
+                    level = level - level * percussionRate * interval;
+            }
+            key.percussionLevel = level;
+
+            const float* __restrict wheel = passColumn[percussionWheelIndexFor (k, percThird)];
+            const float softness = percSoft ? 0.5f : 1.0f;
+            for (int t = 0; t < count; ++t)
+            {
+                float term = percussionLevel[t] * wheel[t] * 0.45f;
+                if (percSoft)
+                    term = term * softness;
+                keySum[t] = percussionLevel[t] > 0.0f ? keySum[t] + term : keySum[t];
+            }
+        }
+
+        const float velocity = key.velocity;
+        for (int t = 0; t < count; ++t)
+            total[t] += keySum[t] * envelope[t] * velocity;
+    }
+
+    for (int t = 0; t < count; ++t)
+        mix[t] = total[t] * 0.08f;
+    return true;
+}
+
 const float* TonewheelGenerator::wheelOutputsFor (int t, float pitchFactor)
 {
     if (mathMode != MathMode::reference)
@@ -1061,6 +1164,47 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardPass (c
     };
 
     forEachGroup (groupOutputs);
+
+    // The heard groups' outputs again, one row per wheel, for the key loop that
+    // works many samples at a time: blocks of eight wheels by eight samples
+    // turned around in registers. Beyond a group of four and past the pass's
+    // last sample the blocks carry stale values, which nothing reads.
+    const auto groupColumns = [&] (auto groupWidth, int base, auto) __attribute__ ((always_inline)) {
+        using Float = Lanes<8>::Float;
+        typedef std::int32_t Order __attribute__ ((vector_size (8 * sizeof (std::int32_t))));
+
+        for (int w = base; w < base + decltype (groupWidth)::value; w += 8)
+        {
+            for (int t = 0; t < count; t += 8)
+            {
+                Float r[8];
+                for (int i = 0; i < 8; ++i)
+                    loadLanes (r[i], passOutput[t + i] + w);
+
+                Float a[8], b[8];
+                for (int i = 0; i < 8; i += 2)
+                {
+                    a[i] = __builtin_shuffle (r[i], r[i + 1], Order { 0, 8, 1, 9, 4, 12, 5, 13 });
+                    a[i + 1] = __builtin_shuffle (r[i], r[i + 1], Order { 2, 10, 3, 11, 6, 14, 7, 15 });
+                }
+                for (int i = 0; i < 8; i += 4)
+                {
+                    b[i] = __builtin_shuffle (a[i], a[i + 2], Order { 0, 1, 8, 9, 4, 5, 12, 13 });
+                    b[i + 1] = __builtin_shuffle (a[i], a[i + 2], Order { 2, 3, 10, 11, 6, 7, 14, 15 });
+                    b[i + 2] = __builtin_shuffle (a[i + 1], a[i + 3], Order { 0, 1, 8, 9, 4, 5, 12, 13 });
+                    b[i + 3] = __builtin_shuffle (a[i + 1], a[i + 3], Order { 2, 3, 10, 11, 6, 7, 14, 15 });
+                }
+                // b[j] holds wheels j and j + 4 of samples 0 to 3; b[j + 4] of samples 4 to 7.
+                for (int j = 0; j < 4; ++j)
+                {
+                    storeLanes (passColumn[w + j] + t, Float (__builtin_shuffle (b[j], b[j + 4], Order { 0, 1, 2, 3, 8, 9, 10, 11 })));
+                    storeLanes (passColumn[w + j + 4] + t, Float (__builtin_shuffle (b[j], b[j + 4], Order { 4, 5, 6, 7, 12, 13, 14, 15 })));
+                }
+            }
+        }
+    };
+
+    forEachGroup (groupColumns);
 }
 
 void TonewheelGenerator::stepHeardPassPlain (const float* f, int n) noexcept { stepHeardPass<false, 2> (f, n); }
@@ -1218,11 +1362,19 @@ void TonewheelGenerator::renderBlock (float* out,
             if (mathMode != MathMode::reference)
                 stepHeardWheels (pitchFactor + first, length);
 
+            alignas (64) float keyMix[wheelPass];
+            if (! mixSettledKeys (keyMix, length, percussionOn, percThird, percFast, keyClick, percSoft))
+            {
+                for (int t = 0; t < length; ++t)
+                {
+                    const float* wheels = wheelOutputsFor (t, pitchFactor[first + t]);
+                    keyMix[t] = mixKeys (wheels, percussionOn, percThird, percFast, keyClick, percSoft);
+                }
+            }
+
             for (int i = first; i < first + length; ++i)
             {
-                const float* wheels = wheelOutputsFor (i - first, pitchFactor[i]);
-                const float keyMix = mixKeys (wheels, percussionOn, percThird, percFast, keyClick, percSoft);
-                x[i] = processScanner (keyMix, chorusAmount, scannerMode) * 1.8f;
+                x[i] = processScanner (keyMix[i - first], chorusAmount, scannerMode) * 1.8f;
                 clipTangent[i] = clipArgument (x[i]);
                 brightTangent[i] = brightArgument (x[i]);
             }

@@ -144,6 +144,21 @@ private:
                    float keyClick,
                    bool percSoft);
 
+    // The key loop for the whole wheel pass at once, into mix[0] to
+    // mix[count - 1], when every sounding key is settled: its pulled contacts
+    // closed and quiet, no release click, and (if released) far enough from
+    // silence not to stop within the pass. Then nothing changes from sample to
+    // sample but the envelopes and percussion levels, and every key's sum is
+    // worked out many samples at a time, in the same order and so to the same
+    // values as mixKeys. Returns false, having changed nothing, otherwise.
+    bool mixSettledKeys (float* mix,
+                         int count,
+                         bool percussionOn,
+                         bool percThird,
+                         bool percFast,
+                         float keyClick,
+                         bool percSoft);
+
     // The wheels' outputs for sample t of the current wheel pass: in reference
     // mode all 91 wheels are moved on here, otherwise stepHeardWheels has
     // already worked out the pass.
@@ -225,6 +240,7 @@ private:
     alignas (64) double passPhase[wheelPass][rowLength] {}; // cycles, [0, 1), wheel i at i, one row per sample
     alignas (64) float passClean[wheelPass][rowLength] {};  // signals before crosstalk, wheel i at i + 1; slots 0 and 93 stay 0
     alignas (64) float passOutput[wheelPass][rowLength] {}; // what the keys read, wheel i at i, one row per sample
+    alignas (64) float passColumn[rowLength][wheelPass] {}; // the same turned around: one row per wheel, sample after sample
     WheelSet awakeWheels;                           // filtered wheels whose filter state is current
     bool heardStale = true;                         // heardWheels needs rebuilding
     int heardSteps[numDrawbars] {};                 // drawbar steps (0 to 8) heardWheels was built for

@@ -867,27 +867,44 @@ TEST (TonewheelWheels, UnheardWheelsRestAndWakeAsIfTheyHadRunThroughout)
 
 TEST (TonewheelGenerator, BlocksGiveTheSamplesOfOneSampleAtATime)
 {
+    // Through attacks, contact bounce, percussion, settled keys, a release with
+    // its click and a release to silence; with and without key click.
     for (const auto mode : { MathMode::reference, MathMode::fast })
     {
-        auto blocks = std::make_unique<TonewheelGenerator>();
-        auto samples = std::make_unique<TonewheelGenerator>();
-        for (auto* g : { blocks.get(), samples.get() })
+        for (const float keyClick : { 1.0f, 0.0f })
         {
-            g->setMathMode (mode);
-            g->prepare (44100.0);
-            g->noteOn (48, 1.0f);
-            g->noteOn (79, 0.6f);
+            auto blocks = std::make_unique<TonewheelGenerator>();
+            auto samples = std::make_unique<TonewheelGenerator>();
+            const auto both = [&] (const auto& change) { change (*blocks); change (*samples); };
+            both ([&] (TonewheelGenerator& g) {
+                g.setMathMode (mode);
+                g.prepare (44100.0);
+                g.noteOn (48, 1.0f);
+                g.noteOn (79, 0.6f);
+            });
+
+            Settings s = withDrawbars ({ bar16, bar8, bar4, 8 });
+            s.chorus = 0.7f;
+            s.percussion = true;
+            s.keyClick = keyClick;
+
+            std::vector<float> block (1000);
+            int at = 0;
+            const auto play = [&] {
+                blocks->renderBlock (block.data(), (int) block.size(), s.drawbars, s.chorus,
+                                     TonewheelGenerator::scannerModeFor (s.chorus), s.percussion, s.third, s.fast,
+                                     s.keyClick, s.soft, false);
+                for (size_t n = 0; n < block.size(); ++n, ++at)
+                    ASSERT_EQ (block[n], renderSample (*samples, s)) << "sample " << at << ", key click " << keyClick;
+            };
+
+            play();
+            play();
+            both ([] (TonewheelGenerator& g) { g.noteOff (79); });
+            play();
+            both ([] (TonewheelGenerator& g) { g.noteOn (60, 0.9f); });
+            play();
+            play();
         }
-
-        Settings s = withDrawbars ({ bar16, bar8, bar4, 8 });
-        s.chorus = 0.7f;
-        s.percussion = true;
-        s.keyClick = 1.0f;
-
-        std::vector<float> block (1000);
-        blocks->renderBlock (block.data(), (int) block.size(), s.drawbars, s.chorus, TonewheelGenerator::scannerModeFor (s.chorus),
-                             s.percussion, s.third, s.fast, s.keyClick, s.soft, false);
-        for (size_t n = 0; n < block.size(); ++n)
-            ASSERT_EQ (block[n], renderSample (*samples, s)) << "sample " << n;
     }
 }
