@@ -584,7 +584,6 @@ bool TonewheelGenerator::mixSettledKeys (float* mix,
 {
     const int* steps = registration.steps;
     const unsigned pulledMask = registration.pulledMask;
-    const int numPulled = registration.numPulled;
     const float interval = static_cast<float> (sampleInterval); // seconds
     const float attackIncrement = interval / 0.005f;  // 5 ms from 0 to full
     const float releaseDecrement = interval / 0.025f; // 25 ms from full to 0
@@ -613,12 +612,36 @@ bool TonewheelGenerator::mixSettledKeys (float* mix,
         for (int t = 0; t < count; ++t)
             percussionArmed = std::min (percussionArmed + interval * 8.0f, 1.0f);
 
-    const float percussionRate = percFast ? 4.6f : 0.92f; // per second
+    const SettledPass pass { count, percussionOn, percThird, percSoft, percFast ? 4.6f : 0.92f, interval,
+                             attackIncrement, releaseDecrement };
     alignas (64) float total[wheelPass];
+    switch (sinekernel::laneSet())
+    {
+        case sinekernel::LaneSet::avx512: settledTotalsAvx512 (pass, total); break;
+        case sinekernel::LaneSet::avx2: settledTotalsAvx2 (pass, total); break;
+        default: settledTotalsPlain (pass, total); break;
+    }
+
+    for (int t = 0; t < count; ++t)
+        mix[t] = total[t] * 0.08f;
+    return true;
+}
+
+template <int registerLanes>
+inline __attribute__ ((always_inline)) void TonewheelGenerator::settledTotals (const SettledPass& pass, float* total) noexcept
+{
+    // Each key's drawbar sum in pieces of one register of samples, kept there
+    // while the drawbars are added in order.
+    constexpr int lanes = 2 * registerLanes; // floats per register
+    using Float = typename Lanes<lanes>::Float;
+    static_assert (wheelPass % lanes == 0, "the pass is worked in whole registers");
+
+    const int count = pass.count;
+    const int numPulled = registration.numPulled;
     alignas (64) float keySum[wheelPass];
     alignas (64) float envelope[wheelPass];
     alignas (64) float percussionLevel[wheelPass];
-    std::fill (total, total + count, 0.0f);
+    std::fill (total, total + wheelPass, 0.0f);
 
     for (std::uint64_t m = activeKeys; m != 0; m &= m - 1)
     {
@@ -629,21 +652,20 @@ bool TonewheelGenerator::mixSettledKeys (float* mix,
         float e = key.envelope;
         for (int t = 0; t < count; ++t)
         {
-            e = key.released ? e - releaseDecrement : std::min (e + attackIncrement, 1.0f);
+            e = key.released ? e - pass.releaseDecrement : std::min (e + pass.attackIncrement, 1.0f);
             envelope[t] = e;
         }
         key.envelope = e;
 
-        std::fill (keySum, keySum + count, 0.0f);
-        for (int p = 0; p < numPulled; ++p)
+        for (int t = 0; t < count; t += lanes)
         {
-            const float gain = mixGain[slot][p];
-            const float* __restrict wheel = passColumn[mixWheel[slot][p]];
-            for (int t = 0; t < count; ++t)
-                keySum[t] += gain * wheel[t];
+            Float sum {}, wheel;
+            for (int p = 0; p < numPulled; ++p)
+                sum += mixGain[slot][p] * loadLanes (wheel, passColumn[mixWheel[slot][p]] + t);
+            storeLanes (keySum + t, sum);
         }
 
-        if (percussionOn && key.percussionTriggered && key.percussionLevel > 0.001f)
+        if (pass.percussionOn && key.percussionTriggered && key.percussionLevel > 0.001f)
         {
             // The level falls on every sample it sounds, and the term stops once it is 0.001 or less.
             float level = key.percussionLevel;
@@ -652,16 +674,16 @@ bool TonewheelGenerator::mixSettledKeys (float* mix,
                 const bool sounding = level > 0.001f;
                 percussionLevel[t] = sounding ? level : 0.0f;
                 if (sounding)
-                    level = level - level * percussionRate * interval;
+                    level = level - level * pass.percussionRate * pass.interval;
             }
             key.percussionLevel = level;
 
-            const float* __restrict wheel = passColumn[percussionWheelIndexFor (k, percThird)];
-            const float softness = percSoft ? 0.5f : 1.0f;
+            const float* __restrict wheel = passColumn[percussionWheelIndexFor (k, pass.percThird)];
+            const float softness = pass.percSoft ? 0.5f : 1.0f;
             for (int t = 0; t < count; ++t)
             {
                 float term = percussionLevel[t] * wheel[t] * 0.45f;
-                if (percSoft)
+                if (pass.percSoft)
                     term = term * softness;
                 keySum[t] = percussionLevel[t] > 0.0f ? keySum[t] + term : keySum[t];
             }
@@ -671,11 +693,11 @@ bool TonewheelGenerator::mixSettledKeys (float* mix,
         for (int t = 0; t < count; ++t)
             total[t] += keySum[t] * envelope[t] * velocity;
     }
-
-    for (int t = 0; t < count; ++t)
-        mix[t] = total[t] * 0.08f;
-    return true;
 }
+
+void TonewheelGenerator::settledTotalsPlain (const SettledPass& p, float* total) noexcept { settledTotals<2> (p, total); }
+BRASSGATE_LANES_AVX2 void TonewheelGenerator::settledTotalsAvx2 (const SettledPass& p, float* total) noexcept { settledTotals<4> (p, total); }
+BRASSGATE_LANES_AVX512 void TonewheelGenerator::settledTotalsAvx512 (const SettledPass& p, float* total) noexcept { settledTotals<8> (p, total); }
 
 const float* TonewheelGenerator::wheelOutputsFor (int t, float pitchFactor)
 {

@@ -159,6 +159,26 @@ private:
                          float keyClick,
                          bool percSoft);
 
+    // What mixSettledKeys hands to its arithmetic, which is compiled once per
+    // instruction set: the sum of all keys for each sample of the pass, before
+    // the mix gain.
+    struct SettledPass
+    {
+        int count;              // samples, 1 to wheelPass
+        bool percussionOn;
+        bool percThird;
+        bool percSoft;
+        float percussionRate;   // per second
+        float interval;         // seconds per sample
+        float attackIncrement;  // envelope per sample
+        float releaseDecrement; // envelope per sample
+    };
+    template <int registerLanes>
+    inline __attribute__ ((always_inline)) void settledTotals (const SettledPass& pass, float* total) noexcept;
+    void settledTotalsPlain (const SettledPass& pass, float* total) noexcept;
+    void settledTotalsAvx2 (const SettledPass& pass, float* total) noexcept;
+    void settledTotalsAvx512 (const SettledPass& pass, float* total) noexcept;
+
     // The wheels' outputs for sample t of the current wheel pass: in reference
     // mode all 91 wheels are moved on here, otherwise stepHeardWheels has
     // already worked out the pass.
