@@ -542,7 +542,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
     prepareMix (drawbarLevels, percussionOn, percThird);
     if (mathMode != MathMode::reference)
         stepHeardWheels (&pitchFactor, 1);
-    return mixKeys (wheelOutputsFor (0, pitchFactor), percussionOn, percThird, percFast, keyClick, percSoft);
+    return mixKeys (wheelOutputsFor (0, pitchFactor), { percussionOn, percThird, percFast, keyClick, percSoft });
 }
 
 void TonewheelGenerator::prepareMix (const DrawbarLevels& drawbarLevels, bool percussionOn, bool percThird)
@@ -574,20 +574,14 @@ void TonewheelGenerator::prepareMix (const DrawbarLevels& drawbarLevels, bool pe
         updateHeardWheels (steps, percussionOn, percThird);
 }
 
-bool TonewheelGenerator::mixSettledKeys (float* mix,
-                                         int count,
-                                         bool percussionOn,
-                                         bool percThird,
-                                         bool percFast,
-                                         float keyClick,
-                                         bool percSoft)
+bool TonewheelGenerator::mixSettledKeys (float* mix, int count, const KeySwitches& switches)
 {
     const int* steps = registration.steps;
     const unsigned pulledMask = registration.pulledMask;
     const float interval = static_cast<float> (sampleInterval); // seconds
     const float attackIncrement = interval / 0.005f;  // 5 ms from 0 to full
     const float releaseDecrement = interval / 0.025f; // 25 ms from full to 0
-    const bool clickOn = keyClick > 0.01f;
+    const bool clickOn = switches.keyClick > 0.01f;
 
     if (mathMode == MathMode::reference || activeKeys == 0 || mixStale
         || ! std::equal (steps, steps + numDrawbars, mixSteps))
@@ -612,8 +606,7 @@ bool TonewheelGenerator::mixSettledKeys (float* mix,
         for (int t = 0; t < count; ++t)
             percussionArmed = std::min (percussionArmed + interval * 8.0f, 1.0f);
 
-    const SettledPass pass { count, percussionOn, percThird, percSoft, percFast ? 4.6f : 0.92f, interval,
-                             attackIncrement, releaseDecrement };
+    const SettledPass pass { count, switches, switches.percFast ? 4.6f : 0.92f, interval, attackIncrement, releaseDecrement };
     alignas (64) float total[wheelPass];
     switch (sinekernel::laneSet())
     {
@@ -665,7 +658,7 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::settledTotals (c
             storeLanes (keySum + t, sum);
         }
 
-        if (pass.percussionOn && key.percussionTriggered && key.percussionLevel > 0.001f)
+        if (pass.switches.percussionOn && key.percussionTriggered && key.percussionLevel > 0.001f)
         {
             // The level falls on every sample it sounds, and the term stops once it is 0.001 or less.
             float level = key.percussionLevel;
@@ -678,12 +671,12 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::settledTotals (c
             }
             key.percussionLevel = level;
 
-            const float* __restrict wheel = passColumn[percussionWheelIndexFor (k, pass.percThird)];
-            const float softness = pass.percSoft ? 0.5f : 1.0f;
+            const float* __restrict wheel = passColumn[percussionWheelIndexFor (k, pass.switches.percThird)];
+            const float softness = pass.switches.percSoft ? 0.5f : 1.0f;
             for (int t = 0; t < count; ++t)
             {
                 float term = percussionLevel[t] * wheel[t] * 0.45f;
-                if (pass.percSoft)
+                if (pass.switches.percSoft)
                     term = term * softness;
                 keySum[t] = percussionLevel[t] > 0.0f ? keySum[t] + term : keySum[t];
             }
@@ -708,13 +701,9 @@ const float* TonewheelGenerator::wheelOutputsFor (int t, float pitchFactor)
     return wheelOutput.data();
 }
 
-float TonewheelGenerator::mixKeys (const float* wheelOut,
-                                   bool percussionOn,
-                                   bool percThird,
-                                   bool percFast,
-                                   float keyClick,
-                                   bool percSoft)
+float TonewheelGenerator::mixKeys (const float* wheelOut, const KeySwitches& switches)
 {
+    const auto [percussionOn, percThird, percFast, keyClick, percSoft] = switches;
     const int* steps = registration.steps;
     const int* pulled = registration.pulled;
     const int numPulled = registration.numPulled;
@@ -1385,12 +1374,13 @@ void TonewheelGenerator::renderBlock (float* out,
                 stepHeardWheels (pitchFactor + first, length);
 
             alignas (64) float keyMix[wheelPass];
-            if (! mixSettledKeys (keyMix, length, percussionOn, percThird, percFast, keyClick, percSoft))
+            const KeySwitches switches { percussionOn, percThird, percFast, keyClick, percSoft };
+            if (! mixSettledKeys (keyMix, length, switches))
             {
                 for (int t = 0; t < length; ++t)
                 {
                     const float* wheels = wheelOutputsFor (t, pitchFactor[first + t]);
-                    keyMix[t] = mixKeys (wheels, percussionOn, percThird, percFast, keyClick, percSoft);
+                    keyMix[t] = mixKeys (wheels, switches);
                 }
             }
 

@@ -134,15 +134,20 @@ private:
     // drawbars and, when they or the sounding keys have changed, the heard wheels.
     void prepareMix (const DrawbarLevels& drawbarLevels, bool percussionOn, bool percThird);
 
+    // The percussion and key-click switches, as the key loop reads them.
+    struct KeySwitches
+    {
+        bool percussionOn;
+        bool percThird;
+        bool percFast;
+        float keyClick; // 0 to 1
+        bool percSoft;
+    };
+
     // One sample of the key loop after the 0.08 mix gain, reading the wheels'
     // outputs from wheelOut (indexed by wheel index) and the drawbars as
     // prepareMix last took them in.
-    float mixKeys (const float* wheelOut,
-                   bool percussionOn,
-                   bool percThird,
-                   bool percFast,
-                   float keyClick,
-                   bool percSoft);
+    float mixKeys (const float* wheelOut, const KeySwitches& switches);
 
     // The key loop for the whole wheel pass at once, into mix[0] to
     // mix[count - 1], when every sounding key is settled: its pulled contacts
@@ -151,13 +156,7 @@ private:
     // sample but the envelopes and percussion levels, and every key's sum is
     // worked out many samples at a time, in the same order and so to the same
     // values as mixKeys. Returns false, having changed nothing, otherwise.
-    bool mixSettledKeys (float* mix,
-                         int count,
-                         bool percussionOn,
-                         bool percThird,
-                         bool percFast,
-                         float keyClick,
-                         bool percSoft);
+    bool mixSettledKeys (float* mix, int count, const KeySwitches& switches);
 
     // What mixSettledKeys hands to its arithmetic, which is compiled once per
     // instruction set: the sum of all keys for each sample of the pass, before
@@ -165,9 +164,7 @@ private:
     struct SettledPass
     {
         int count;              // samples, 1 to wheelPass
-        bool percussionOn;
-        bool percThird;
-        bool percSoft;
+        KeySwitches switches;
         float percussionRate;   // per second
         float interval;         // seconds per sample
         float attackIncrement;  // envelope per sample
