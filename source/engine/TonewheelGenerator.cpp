@@ -672,12 +672,11 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::settledTotals (c
             key.percussionLevel = level;
 
             const float* __restrict wheel = passColumn[percussionWheelIndexFor (k, pass.switches.percThird)];
-            const float softness = pass.switches.percSoft ? 0.5f : 1.0f;
             for (int t = 0; t < count; ++t)
             {
                 float term = percussionLevel[t] * wheel[t] * 0.45f;
                 if (pass.switches.percSoft)
-                    term = term * softness;
+                    term = term * 0.5f;
                 keySum[t] = percussionLevel[t] > 0.0f ? keySum[t] + term : keySum[t];
             }
         }

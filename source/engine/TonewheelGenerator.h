@@ -191,7 +191,8 @@ private:
     void recordPitchFactor (float pitchFactor) noexcept;
 
     // Moves every wheel on by count samples (1 to wheelPass), one pitch factor
-    // each, and works out the heard wheels' outputs into passOutput.
+    // each, and works out the heard wheels' outputs into passOutput and
+    // passColumn.
     void stepHeardWheels (const float* pitchFactors, int count);
 
     // stepHeardWheels' arithmetic, compiled once per instruction set, with the
