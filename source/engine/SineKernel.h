@@ -100,25 +100,42 @@ inline __attribute__ ((always_inline)) T mulAdd (const T& a, const B& b, const C
     }
 }
 
+// The bits of one double, or of every lane of a vector of doubles, as
+// unsigned integers of the same width, and back.
+template <typename T, bool = std::is_arithmetic_v<T>>
+struct BitsFor
+{
+    using Type = std::uint64_t;
+};
+
+template <typename T>
+struct BitsFor<T, false>
+{
+    typedef std::uint64_t Type __attribute__ ((vector_size (sizeof (T))));
+};
+
+template <typename T>
+inline __attribute__ ((always_inline)) typename BitsFor<T>::Type bitsOf (const T& x) noexcept
+{
+    typename BitsFor<T>::Type bits;
+    std::memcpy (&bits, &x, sizeof bits);
+    return bits;
+}
+
+template <typename T, typename Bits>
+inline __attribute__ ((always_inline)) T fromBits (const Bits& bits) noexcept
+{
+    T x;
+    std::memcpy (&x, &bits, sizeof x);
+    return x;
+}
+
 // Moves the parity of n (held in the low mantissa bit of `shifted`) into the
 // sign of r: sin(r + n pi) = (-1)^n sin(r).
 template <typename T>
-inline __attribute__ ((always_inline)) T withParitySign (T r, const T& shifted) noexcept
+inline __attribute__ ((always_inline)) T withParitySign (const T& r, const T& shifted) noexcept
 {
-    if constexpr (std::is_arithmetic_v<T>)
-    {
-        std::uint64_t nBits, rBits;
-        std::memcpy (&nBits, &shifted, sizeof nBits);
-        std::memcpy (&rBits, &r, sizeof rBits);
-        rBits ^= nBits << 63;
-        std::memcpy (&r, &rBits, sizeof r);
-        return r;
-    }
-    else
-    {
-        typedef std::int64_t Bits __attribute__ ((vector_size (sizeof (T))));
-        return (T) ((Bits) r ^ ((Bits) shifted << 63));
-    }
+    return fromBits<T> (bitsOf (r) ^ (bitsOf (shifted) << 63));
 }
 
 // pi as a double and the rest of it.
@@ -194,88 +211,60 @@ constexpr double twoOverPi = 0.636619772367581343076; // 2 / pi
 // sin(x + q pi/2) and cos(x + q pi/2) from sin r = sr and cos r = cr, q
 // being held in the low mantissa bits of `shifted`: odd quadrants swap the
 // two, quadrants 2 and 3 negate the sine, 1 and 2 the cosine.
-inline SineCosine inQuadrant (double sr, double cr, double shifted) noexcept
+template <typename T>
+inline __attribute__ ((always_inline)) void inQuadrant (const T& sr, const T& cr, const T& shifted, T& sine, T& cosine) noexcept
 {
-    std::uint64_t q, sBits, cBits;
-    std::memcpy (&q, &shifted, sizeof q);
-    std::memcpy (&sBits, &sr, sizeof sBits);
-    std::memcpy (&cBits, &cr, sizeof cBits);
-    const std::uint64_t swap = 0 - (q & 1); // all ones in odd quadrants
-    std::uint64_t sineBits = (sBits & ~swap) | (cBits & swap);
-    std::uint64_t cosineBits = (cBits & ~swap) | (sBits & swap);
-    sineBits ^= (q & 2) << 62;
-    cosineBits ^= ((q + 1) & 2) << 62;
-    SineCosine result;
-    std::memcpy (&result.sine, &sineBits, sizeof result.sine);
-    std::memcpy (&result.cosine, &cosineBits, sizeof result.cosine);
-    return result;
+    const auto q = bitsOf (shifted);
+    const auto sBits = bitsOf (sr);
+    const auto cBits = bitsOf (cr);
+    const auto swap = 0 - (q & 1); // all ones in odd quadrants
+    sine = fromBits<T> (((sBits & ~swap) | (cBits & swap)) ^ ((q & 2) << 62));
+    cosine = fromBits<T> (((cBits & ~swap) | (sBits & swap)) ^ (((q + 1) & 2) << 62));
 }
 
-// sin(x) and cos(x), |x| <= maxArgument, with plain multiplies and adds only;
-// the reduction is plainSine's with pi/2 in place of pi (the halves of its
+// sin(x) and cos(x), |x| <= maxArgument, of one double or of every lane of a
+// vector, reduced as sineOf does with pi/2 in place of pi (the halves of its
 // parts are as exact).
-inline SineCosine plainSineCosine (double x) noexcept
+template <bool fused, typename T>
+inline __attribute__ ((always_inline)) void sineCosineOf (const T& x, T& sine, T& cosine) noexcept
 {
-    const double shifted = x * twoOverPi + roundMagic;
-    const double q = shifted - roundMagic; // nearest whole number of quarter turns
-    double r = x - q * (0.5 * piA);
-    r = r - q * (0.5 * piB);
-    r = r - q * (0.5 * piC);
-    r = r - q * (0.5 * piD);               // r in [-pi/4, pi/4]
+    const T shifted = mulAdd<fused> (x, twoOverPi, roundMagic);
+    const T q = shifted - roundMagic; // nearest whole number of quarter turns
+    T r;
+    if constexpr (fused)
+    {
+        r = mulAdd<true> (-q, 0.5 * piHigh, x);
+        r = mulAdd<true> (-q, 0.5 * piLow, r);
+    }
+    else
+    {
+        r = x - q * (0.5 * piA);
+        r = r - q * (0.5 * piB);
+        r = r - q * (0.5 * piC);
+        r = r - q * (0.5 * piD);
+    }                                 // r in [-pi/4, pi/4]
 
-    const double t = r * r;
-    double ps = s8;
-    ps = ps * t + s7;
-    ps = ps * t + s6;
-    ps = ps * t + s5;
-    ps = ps * t + s4;
-    ps = ps * t + s3;
-    ps = ps * t + s2;
-    ps = ps * t + s1;
-    double pc = k7;
-    pc = pc * t + k6;
-    pc = pc * t + k5;
-    pc = pc * t + k4;
-    pc = pc * t + k3;
-    pc = pc * t + k2;
-    pc = pc * t + k1;
-    pc = pc * t - 0.5;
+    const T t = r * r;
+    T ps = mulAdd<fused> (t, s8, s7);
+    ps = mulAdd<fused> (ps, t, s6);
+    ps = mulAdd<fused> (ps, t, s5);
+    ps = mulAdd<fused> (ps, t, s4);
+    ps = mulAdd<fused> (ps, t, s3);
+    ps = mulAdd<fused> (ps, t, s2);
+    ps = mulAdd<fused> (ps, t, s1);
+    T pc = mulAdd<fused> (t, k7, k6);
+    pc = mulAdd<fused> (pc, t, k5);
+    pc = mulAdd<fused> (pc, t, k4);
+    pc = mulAdd<fused> (pc, t, k3);
+    pc = mulAdd<fused> (pc, t, k2);
+    pc = mulAdd<fused> (pc, t, k1);
+    pc = mulAdd<fused> (pc, t, -0.5);
 
-    const double sr = r + (r * t) * ps;
-    const double cr = pc * t + 1.0;
-    return inQuadrant (sr, cr, shifted);
+    const T sr = mulAdd<fused> (r * t, ps, r);
+    const T cr = mulAdd<fused> (pc, t, 1.0);
+    inQuadrant (sr, cr, shifted, sine, cosine);
 }
 
-// The same with fused multiply-adds, reduced as fusedSine does with pi/2.
-inline SineCosine fusedSineCosine (double x) noexcept
-{
-    const double shifted = __builtin_fma (x, twoOverPi, roundMagic);
-    const double q = shifted - roundMagic;
-    double r = __builtin_fma (-q, 0.5 * piHigh, x);
-    r = __builtin_fma (-q, 0.5 * piLow, r);
-
-    const double t = r * r;
-    double ps = s8;
-    ps = __builtin_fma (ps, t, s7);
-    ps = __builtin_fma (ps, t, s6);
-    ps = __builtin_fma (ps, t, s5);
-    ps = __builtin_fma (ps, t, s4);
-    ps = __builtin_fma (ps, t, s3);
-    ps = __builtin_fma (ps, t, s2);
-    ps = __builtin_fma (ps, t, s1);
-    double pc = k7;
-    pc = __builtin_fma (pc, t, k6);
-    pc = __builtin_fma (pc, t, k5);
-    pc = __builtin_fma (pc, t, k4);
-    pc = __builtin_fma (pc, t, k3);
-    pc = __builtin_fma (pc, t, k2);
-    pc = __builtin_fma (pc, t, k1);
-    pc = __builtin_fma (pc, t, -0.5);
-
-    const double sr = __builtin_fma (r * t, ps, r);
-    const double cr = __builtin_fma (pc, t, 1.0);
-    return inQuadrant (sr, cr, shifted);
-}
 } // namespace detail
 
 // floor(x) for 0 <= x < 2^31 (where it equals truncation), in a form that
@@ -300,10 +289,9 @@ inline __attribute__ ((always_inline)) double sineFor (double x) noexcept
 template <bool fused>
 inline __attribute__ ((always_inline)) SineCosine sineCosineFor (double x) noexcept
 {
-    if constexpr (fused)
-        return detail::fusedSineCosine (x);
-    else
-        return detail::plainSineCosine (x);
+    SineCosine result;
+    detail::sineCosineOf<fused> (x, result.sine, result.cosine);
+    return result;
 }
 
 // Instruction sets the engines' wide loops are compiled for, widest last.
