@@ -57,9 +57,6 @@ constexpr double c5 = 1.6058977312464087e-10;
 constexpr double c6 = -7.643970296798572e-13;
 constexpr double c7 = 2.7314447669863995e-15;
 
-// A multiply-add on one double or on every lane of a vector of doubles (a
-// GCC vector type), fused or not; b and c may be plain doubles, which then
-// stand for every lane.
 // v itself if it is already a vector of type T, otherwise v in every lane.
 template <typename T, typename V>
 inline __attribute__ ((always_inline)) T asLanes (const V& v) noexcept
@@ -77,6 +74,9 @@ inline __attribute__ ((always_inline)) T asLanes (const V& v) noexcept
     }
 }
 
+// A multiply-add on one double or on every lane of a vector of doubles (a
+// GCC vector type), fused or not; b and c may be plain doubles, which then
+// stand for every lane.
 template <bool fused, typename T, typename B, typename C>
 inline __attribute__ ((always_inline)) T mulAdd (const T& a, const B& b, const C& c) noexcept
 {
@@ -179,8 +179,6 @@ inline __attribute__ ((always_inline)) T sineOf (const T& x) noexcept
     return mulAdd<fused> (r * t, p, r);
 }
 
-inline double plainSine (double x) noexcept { return sineOf<false> (x); }
-inline double fusedSine (double x) noexcept { return sineOf<true> (x); }
 // sin and cos of one argument from one reduction, by quarter turns:
 // x = q pi/2 + r with |r| <= pi/4, where both series converge fast and cos r
 // stays above 0.7 (no cancellation), then the quadrant q picks and signs them.
@@ -278,10 +276,7 @@ inline double floorOf (double x) noexcept
 template <bool fused>
 inline __attribute__ ((always_inline)) double sineFor (double x) noexcept
 {
-    if constexpr (fused)
-        return detail::fusedSine (x);
-    else
-        return detail::plainSine (x);
+    return detail::sineOf<fused> (x);
 }
 
 // sin(x) and cos(x) together, |x| <= maxArgument, for code compiled with (true)
@@ -325,7 +320,7 @@ void limitLaneSet (LaneSet widest) noexcept;
 // sin(x), radians, |x| <= maxArgument.
 inline double sine (double x) noexcept
 {
-    return detail::plainSine (x);
+    return detail::sineOf<false> (x);
 }
 
 // tanh(x) in double precision, within a few units in the last place: from
