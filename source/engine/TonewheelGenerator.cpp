@@ -1047,20 +1047,18 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardPass (c
         using Double = typename Lanes<lanes>::Double;
         using Float = typename Lanes<lanes>::Float;
 
-        Double p[parts], offset[parts];
         for (int k = 0; k < parts; ++k)
-            loadLanes (offset[k], levelOffsets.radians + base + k * lanes);
-
-        for (int t = 0; t < count; ++t)
         {
-#pragma GCC unroll 4
-            for (int k = 0; k < parts; ++k)
+            Double p, offset;
+            loadLanes (offset, levelOffsets.radians + base + k * lanes);
+
+            for (int t = 0; t < count; ++t)
             {
-                loadLanes (p[k], passPhase[t] + base + k * lanes);
-                const Double fundamentalArgument = twoPi * p[k];
+                loadLanes (p, passPhase[t] + base + k * lanes);
+                const Double fundamentalArgument = twoPi * p;
 
                 const Float fundamental = __builtin_convertvector (sinekernel::detail::sineOf<fused> (fundamentalArgument), Float);
-                const Float level = __builtin_convertvector (sinekernel::detail::sineOf<fused> (offset[k] + 0.13 * p[k]), Float);
+                const Float level = __builtin_convertvector (sinekernel::detail::sineOf<fused> (offset + 0.13 * p), Float);
                 Float s = (level * 0.005f + 1.0f) * fundamental;
                 if constexpr (decltype (filtered)::value)
                     s = s + __builtin_convertvector (sinekernel::detail::sineOf<fused> (2.0 * fundamentalArgument), Float) * 0.012f;
