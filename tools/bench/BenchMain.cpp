@@ -5,6 +5,7 @@
 //   bench [--plugin PATH] [--reference URI|none] [--seconds S] [--rounds N]
 
 #include "MidiRenderer.h"
+#include "SineKernel.h"
 
 #include <iostream>
 
@@ -136,7 +137,12 @@ int main (int argc, char* argv[])
 
     std::cout << "Real-time factor (seconds of audio per CPU second, one thread), " << sampleRate / 1000.0
               << " kHz, " << blockSize << "-sample blocks, " << seconds << " s per scenario, best of " << rounds
-              << " alternating rounds\n\n";
+              << " alternating rounds\n";
+    // The plug-in picks the same instruction set for its engines on this processor.
+    const auto lanes = sinekernel::laneSet();
+    std::cout << "Engines' instruction set here: "
+              << (lanes == sinekernel::LaneSet::avx512 ? "AVX-512" : lanes == sinekernel::LaneSet::avx2 ? "AVX2" : "SSE2")
+              << "\n\n";
     std::cout << juce::String ("scenario").paddedRight (' ', 11) << juce::String ("ours").paddedLeft (' ', 10)
               << juce::String ("reference").paddedLeft (' ', 12) << juce::String ("ratio").paddedLeft (' ', 8) << "\n";
 
