@@ -142,40 +142,63 @@ inline __attribute__ ((always_inline)) T withParitySign (const T& r, const T& sh
 constexpr double piHigh = 3.141592653589793;
 constexpr double piLow = 1.2246467991473532e-16;
 
-// sin(x) for |x| <= maxArgument, of one double or of every lane of a vector.
-// Without fused multiply-adds (for processors that lack them, where each
-// would be a slow library call) pi is taken in four parts, the first three
-// short enough for their products to be exact. With them, the first
-// reduction step is exact, since x and n pi_high are multiples of 2^-51 once
+// p t + c for each coefficient c in turn, from p = highest t + next on: a
+// polynomial in t by Horner's rule, coefficients from the highest power down.
+template <bool fused, typename T, typename... Rest>
+inline __attribute__ ((always_inline)) T hornerFrom (const T& p, const T& t, double next, Rest... rest) noexcept
+{
+    const T q = mulAdd<fused> (p, t, next);
+    if constexpr (sizeof... (rest) == 0)
+        return q;
+    else
+        return hornerFrom<fused> (q, t, rest...);
+}
+
+template <bool fused, typename T, typename... Rest>
+inline __attribute__ ((always_inline)) T polynomial (const T& t, double highest, double next, Rest... rest) noexcept
+{
+    const T p = mulAdd<fused> (t, highest, next);
+    if constexpr (sizeof... (rest) == 0)
+        return p;
+    else
+        return hornerFrom<fused> (p, t, rest...);
+}
+
+// x less the nearest whole number n of steps of `fraction` x pi (1 or 1/2),
+// with n left in the low mantissa bits of `shifted`. Without fused
+// multiply-adds (for processors that lack them, where each would be a slow
+// library call) pi is taken in four parts, the first three short enough for
+// their products to be exact; halving them keeps them so. With them, the
+// first step is exact, since x and n pi_high are multiples of 2^-51 once
 // |x| >= 2 and within a factor 2 of each other below.
 template <bool fused, typename T>
-inline __attribute__ ((always_inline)) T sineOf (const T& x) noexcept
+inline __attribute__ ((always_inline)) T reduced (const T& x, double fraction, T& shifted) noexcept
 {
-    const T shifted = mulAdd<fused> (x, invPi, roundMagic);
-    const T n = shifted - roundMagic;  // nearest whole number of half turns
-    T r;
+    shifted = mulAdd<fused> (x, invPi / fraction, roundMagic);
+    const T n = shifted - roundMagic;
     if constexpr (fused)
     {
-        r = mulAdd<true> (-n, piHigh, x);
-        r = mulAdd<true> (-n, piLow, r);
+        const T r = mulAdd<true> (-n, fraction * piHigh, x);
+        return mulAdd<true> (-n, fraction * piLow, r);
     }
     else
     {
-        r = x - n * piA;               // exact: the two terms are within a factor 2
-        r = r - n * piB;
-        r = r - n * piC;
-        r = r - n * piD;
+        T r = x - n * (fraction * piA);
+        r = r - n * (fraction * piB);
+        r = r - n * (fraction * piC);
+        return r - n * (fraction * piD);
     }
-    r = withParitySign (r, shifted);   // r in [-pi/2, pi/2]
+}
 
+// sin(x) for |x| <= maxArgument, of one double or of every lane of a vector:
+// reduced by half turns, whose parity signs the result.
+template <bool fused, typename T>
+inline __attribute__ ((always_inline)) T sineOf (const T& x) noexcept
+{
+    T shifted;
+    const T r = withParitySign (reduced<fused> (x, 1.0, shifted), shifted); // in [-pi/2, pi/2]
     const T t = r * r;
-    T p = mulAdd<fused> (t, c7, c6);
-    p = mulAdd<fused> (p, t, c5);
-    p = mulAdd<fused> (p, t, c4);
-    p = mulAdd<fused> (p, t, c3);
-    p = mulAdd<fused> (p, t, c2);
-    p = mulAdd<fused> (p, t, c1);
-    p = mulAdd<fused> (p, t, c0);
+    const T p = polynomial<fused> (t, c7, c6, c5, c4, c3, c2, c1, c0);
     return mulAdd<fused> (r * t, p, r);
 }
 
@@ -204,8 +227,6 @@ constexpr double k5 = 1.0 / 479001600.0;          // 1/12!
 constexpr double k6 = -1.0 / 87178291200.0;       // -1/14!
 constexpr double k7 = 1.0 / 20922789888000.0;     // 1/16!
 
-constexpr double twoOverPi = 0.636619772367581343076; // 2 / pi
-
 // sin(x + q pi/2) and cos(x + q pi/2) from sin r = sr and cos r = cr, q
 // being held in the low mantissa bits of `shifted`: odd quadrants swap the
 // two, quadrants 2 and 3 negate the sine, 1 and 2 the cosine.
@@ -221,48 +242,17 @@ inline __attribute__ ((always_inline)) void inQuadrant (const T& sr, const T& cr
 }
 
 // sin(x) and cos(x), |x| <= maxArgument, of one double or of every lane of a
-// vector, reduced as sineOf does with pi/2 in place of pi (the halves of its
-// parts are as exact).
+// vector, reduced by quarter turns.
 template <bool fused, typename T>
 inline __attribute__ ((always_inline)) void sineCosineOf (const T& x, T& sine, T& cosine) noexcept
 {
-    const T shifted = mulAdd<fused> (x, twoOverPi, roundMagic);
-    const T q = shifted - roundMagic; // nearest whole number of quarter turns
-    T r;
-    if constexpr (fused)
-    {
-        r = mulAdd<true> (-q, 0.5 * piHigh, x);
-        r = mulAdd<true> (-q, 0.5 * piLow, r);
-    }
-    else
-    {
-        r = x - q * (0.5 * piA);
-        r = r - q * (0.5 * piB);
-        r = r - q * (0.5 * piC);
-        r = r - q * (0.5 * piD);
-    }                                 // r in [-pi/4, pi/4]
-
+    T shifted;
+    const T r = reduced<fused> (x, 0.5, shifted); // in [-pi/4, pi/4]
     const T t = r * r;
-    T ps = mulAdd<fused> (t, s8, s7);
-    ps = mulAdd<fused> (ps, t, s6);
-    ps = mulAdd<fused> (ps, t, s5);
-    ps = mulAdd<fused> (ps, t, s4);
-    ps = mulAdd<fused> (ps, t, s3);
-    ps = mulAdd<fused> (ps, t, s2);
-    ps = mulAdd<fused> (ps, t, s1);
-    T pc = mulAdd<fused> (t, k7, k6);
-    pc = mulAdd<fused> (pc, t, k5);
-    pc = mulAdd<fused> (pc, t, k4);
-    pc = mulAdd<fused> (pc, t, k3);
-    pc = mulAdd<fused> (pc, t, k2);
-    pc = mulAdd<fused> (pc, t, k1);
-    pc = mulAdd<fused> (pc, t, -0.5);
-
-    const T sr = mulAdd<fused> (r * t, ps, r);
-    const T cr = mulAdd<fused> (pc, t, 1.0);
-    inQuadrant (sr, cr, shifted, sine, cosine);
+    const T ps = polynomial<fused> (t, s8, s7, s6, s5, s4, s3, s2, s1);
+    const T pc = polynomial<fused> (t, k7, k6, k5, k4, k3, k2, k1, -0.5);
+    inQuadrant (mulAdd<fused> (r * t, ps, r), mulAdd<fused> (pc, t, 1.0), shifted, sine, cosine);
 }
-
 } // namespace detail
 
 // floor(x) for 0 <= x < 2^31 (where it equals truncation), in a form that
