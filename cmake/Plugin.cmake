@@ -1,5 +1,6 @@
 # The plug-in (VST3, LV2, Standalone) and the JUCE-based tools, on Debian's JUCE.
 find_package(JUCE 7.0.5 CONFIG REQUIRED)
+include(${CMAKE_CURRENT_LIST_DIR}/PatchedJuce.cmake)
 
 # Debian's JUCE uses the system zlib, libpng and libjpeg instead of bundled copies,
 # and ships without FLAC and Ogg support; a browser and curl are not needed here.
@@ -35,6 +36,7 @@ target_sources(BrassgateOrgan PRIVATE
     source/processor/OrganProcessor.cpp
     source/processor/BlockSettings.cpp
     source/processor/ParameterTable.cpp
+    source/processor/SavedStateCheck.cpp
     source/editor/OrganEditor.cpp)
 
 # The editor's look and its custom controls.

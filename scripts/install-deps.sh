@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ make pkg-config ccache
+    cmake ninja-build g++ make pkg-config ccache patch
     juce-modules-source   # JUCE 7.0.5 with its system dependencies (X11, ALSA, freetype...)
     libgtest-dev libbenchmark-dev
     xvfb xauth            # a virtual display for the editor's tests and pictures

@@ -15,7 +15,10 @@ target_compile_definitions(processor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOr
 # Tests of the built VST3 module, loaded through JUCE's VST3 hosting as a DAW loads it.
 add_executable(host_tests processor/TestMain.cpp host/HostTest.cpp)
 target_link_libraries(host_tests PRIVATE brassgate_juce_host GTest::gtest)
-target_compile_definitions(host_tests PRIVATE BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}")
+target_compile_definitions(host_tests PRIVATE
+    BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}"
+    # Damaged saved states: every input that ever broke a restore is kept here.
+    BRASSGATE_DAMAGED_STATES="${CMAKE_CURRENT_SOURCE_DIR}/data/damaged-states")
 add_dependencies(host_tests BrassgateOrgan_VST3)
 gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 120)
 

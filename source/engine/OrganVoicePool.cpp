@@ -116,6 +116,7 @@ void OrganVoicePool::startVoice (int note, float velocity, bool percussionOn, do
 
     // A random start of the modulation clock, so that voices do not wobble in step.
     voice.vibratoTime = random.nextFloat() * twoPi32;
+    voice.vibratoCyclesRemoved = 0.0;
 
     for (auto& p : voice.phase)
         p = 0.0;
@@ -292,6 +293,7 @@ inline __attribute__ ((always_inline)) void OrganVoicePool::render (const Render
         //    this sample and their modulation sines.
         int sounding[numVoices];
         alignas (64) float clock[numVoices]; // each sounding voice's modulation clock, cycles of 7 Hz
+        float clockWrap[numVoices];          // what its wraps took off the mod-wheel modulation, cycles
         int numSounding = 0;
 
         for (int i = 0; i < numVoices; ++i)
@@ -319,9 +321,11 @@ inline __attribute__ ((always_inline)) void OrganVoicePool::render (const Render
             // The clock runs only with the chorus on; with it off, the mod-wheel
             // vibrato and tremolo hold the value the clock stopped at.
             if (chorusOn)
-                voice.vibratoTime += chorusVibratoRate / rateF;
+                voice.advanceVibrato (chorusVibratoRate / rateF);
 
             clock[numSounding] = voice.vibratoTime;
+            if (modWheelOn)
+                clockWrap[numSounding] = voice.wrappedModulationCycles (static_cast<double> (modRate) / chorusVibratoRate);
             sounding[numSounding++] = i;
         }
 
@@ -354,7 +358,7 @@ inline __attribute__ ((always_inline)) void OrganVoicePool::render (const Render
         if (modWheelOn)
         {
             for (int s = 0; s < numSounding; ++s)
-                argument32[s] = modRate * clock[s] / 7.0f * twoPi32;
+                argument32[s] = (modRate * clock[s] / 7.0f + clockWrap[s]) * twoPi32;
             sinekernel::sinesOfFloats (argument32, modSine, numSounding, mathMode);
         }
 

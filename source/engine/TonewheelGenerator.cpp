@@ -1179,7 +1179,6 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardPass (c
     // last sample the blocks carry stale values, which nothing reads.
     const auto groupColumns = [&] (auto groupWidth, int base, auto) __attribute__ ((always_inline)) {
         using Float = Lanes<8>::Float;
-        typedef std::int32_t Order __attribute__ ((vector_size (8 * sizeof (std::int32_t))));
 
         for (int w = base; w < base + decltype (groupWidth)::value; w += 8)
         {
@@ -1192,21 +1191,21 @@ inline __attribute__ ((always_inline)) void TonewheelGenerator::stepHeardPass (c
                 Float a[8], b[8];
                 for (int i = 0; i < 8; i += 2)
                 {
-                    a[i] = __builtin_shuffle (r[i], r[i + 1], Order { 0, 8, 1, 9, 4, 12, 5, 13 });
-                    a[i + 1] = __builtin_shuffle (r[i], r[i + 1], Order { 2, 10, 3, 11, 6, 14, 7, 15 });
+                    a[i] = __builtin_shufflevector (r[i], r[i + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+                    a[i + 1] = __builtin_shufflevector (r[i], r[i + 1], 2, 10, 3, 11, 6, 14, 7, 15);
                 }
                 for (int i = 0; i < 8; i += 4)
                 {
-                    b[i] = __builtin_shuffle (a[i], a[i + 2], Order { 0, 1, 8, 9, 4, 5, 12, 13 });
-                    b[i + 1] = __builtin_shuffle (a[i], a[i + 2], Order { 2, 3, 10, 11, 6, 7, 14, 15 });
-                    b[i + 2] = __builtin_shuffle (a[i + 1], a[i + 3], Order { 0, 1, 8, 9, 4, 5, 12, 13 });
-                    b[i + 3] = __builtin_shuffle (a[i + 1], a[i + 3], Order { 2, 3, 10, 11, 6, 7, 14, 15 });
+                    b[i] = __builtin_shufflevector (a[i], a[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+                    b[i + 1] = __builtin_shufflevector (a[i], a[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+                    b[i + 2] = __builtin_shufflevector (a[i + 1], a[i + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+                    b[i + 3] = __builtin_shufflevector (a[i + 1], a[i + 3], 2, 3, 10, 11, 6, 7, 14, 15);
                 }
                 // b[j] holds wheels j and j + 4 of samples 0 to 3; b[j + 4] of samples 4 to 7.
                 for (int j = 0; j < 4; ++j)
                 {
-                    storeLanes (passColumn[w + j] + t, Float (__builtin_shuffle (b[j], b[j + 4], Order { 0, 1, 2, 3, 8, 9, 10, 11 })));
-                    storeLanes (passColumn[w + j + 4] + t, Float (__builtin_shuffle (b[j], b[j + 4], Order { 4, 5, 6, 7, 12, 13, 14, 15 })));
+                    storeLanes (passColumn[w + j] + t, Float (__builtin_shufflevector (b[j], b[j + 4], 0, 1, 2, 3, 8, 9, 10, 11)));
+                    storeLanes (passColumn[w + j + 4] + t, Float (__builtin_shufflevector (b[j], b[j + 4], 4, 5, 6, 7, 12, 13, 14, 15)));
                 }
             }
         }

@@ -4,6 +4,7 @@
 #include "OrganEditor.h"
 #include "OutputStage.h"
 #include "ReverbSettings.h"
+#include "SavedStateCheck.h"
 
 #include <cmath>
 
@@ -270,9 +271,10 @@ void OrganProcessor::handleMidiEvent (const juce::MidiMessage& message, const Bl
         return;
     }
 
-    // Note-off, or note-on with velocity 0.
-    if (isB3)
-        tonewheels.noteOff (d1);
+    // Note-off, or note-on with velocity 0. It reaches both engines whatever the
+    // organ type: a key pressed before a change of type must still be released
+    // after it. An engine that does not hold the key ignores it.
+    tonewheels.noteOff (d1);
     voicePool.releaseVoices (d1, sampleRate);
 }
 
@@ -304,7 +306,9 @@ void OrganProcessor::getStateInformation (juce::MemoryBlock& destData)
 
 void OrganProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    if (data == nullptr || sizeInBytes <= 0)
+    // Damaged text or deep nesting would crash the framework's readers, so such a
+    // blob is turned away before they see it.
+    if (data == nullptr || sizeInBytes <= 0 || ! SavedStateCheck::isAcceptable (data, (size_t) sizeInBytes))
         return;
 
     auto xml = getXmlFromBinary (data, sizeInBytes);

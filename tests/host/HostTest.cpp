@@ -1,4 +1,4 @@
-#include <juce_audio_processors/juce_audio_processors.h>
+#include "PluginLoading.h"
 
 #include <gtest/gtest.h>
 
@@ -8,28 +8,9 @@
 // The built VST3 module, loaded the way a DAW loads it.
 namespace
 {
-const juce::File vst3Bundle { BRASSGATE_VST3_PATH };
-
-juce::PluginDescription describe()
-{
-    juce::VST3PluginFormat format;
-    juce::OwnedArray<juce::PluginDescription> found;
-    format.findAllTypesForFile (found, vst3Bundle.getFullPathName());
-    return found.isEmpty() ? juce::PluginDescription() : *found[0];
-}
-
-std::unique_ptr<juce::AudioPluginInstance> load (double rate = 48000.0, int block = 512)
-{
-    juce::VST3PluginFormat format;
-    juce::String error;
-    auto instance = format.createInstanceFromDescription (describe(), rate, block, error);
-    if (instance != nullptr)
-    {
-        instance->setRateAndBufferSizeDetails (rate, block);
-        instance->prepareToPlay (rate, block);
-    }
-    return instance;
-}
+using pluginloading::describe;
+using pluginloading::load;
+const juce::File& vst3Bundle = pluginloading::vst3Bundle();
 
 juce::AudioProcessorParameter* find (juce::AudioPluginInstance& instance, const juce::String& name)
 {
@@ -197,4 +178,66 @@ TEST (Vst3Module, PlaysNotesIntoFiniteAudio)
     }
     EXPECT_GT (peak, 0.01f);
     EXPECT_LT (peak, 2.0f);
+}
+
+namespace
+{
+// A plug-in state blob whose one parameter element nests `depth` levels deep.
+juce::MemoryBlock deeplyNestedState (int depth)
+{
+    juce::String text ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n\n<Parameters>");
+    text << juce::String ("<PARAM>").repeatedString ("<PARAM>", depth) << juce::String ("</PARAM>").repeatedString ("</PARAM>", depth)
+         << "</Parameters>";
+
+    juce::MemoryOutputStream blob;
+    blob.write ("VC2!", 4);
+    blob.writeInt ((int) text.getNumBytesAsUTF8());
+    blob << text;
+    blob.writeByte (0);
+    return blob.getMemoryBlock();
+}
+} // namespace
+
+TEST (Vst3Module, TurnsDamagedStatesAwayWhole)
+{
+    // Each input is the byte stream a host hands to the component when it restores
+    // a project. The folder keeps every input that ever broke a restore.
+    std::vector<std::pair<juce::String, juce::MemoryBlock>> inputs;
+    for (const auto& file : juce::File (BRASSGATE_DAMAGED_STATES).findChildFiles (juce::File::findFiles, false, "*.bin"))
+    {
+        juce::MemoryBlock bytes;
+        ASSERT_TRUE (file.loadFileAsData (bytes));
+        inputs.emplace_back (file.getFileName(), bytes);
+    }
+    ASSERT_GE (inputs.size(), 4u);
+    inputs.emplace_back ("parameter nested 50,000 deep", deeplyNestedState (50000));
+
+    auto instance = load();
+    ASSERT_NE (instance, nullptr);
+    find (*instance, "Reverb")->setValueNotifyingHost (0.7f);
+    find (*instance, "Organ Type")->setValueNotifyingHost (1.0f / 3.0f);
+    settle();
+
+    std::vector<float> before;
+    for (auto* p : instance->getParameters())
+        before.push_back (p->getValue());
+
+    for (const auto& [name, bytes] : inputs)
+    {
+        pluginloading::restoreComponentState (*instance, bytes.getData(), bytes.getSize());
+        settle();
+
+        for (int i = 0; i < (int) before.size(); ++i)
+            EXPECT_EQ (instance->getParameters()[i]->getValue(), before[(size_t) i]) << name << ": parameter " << i;
+        EXPECT_EQ (savedValue (*instance, "reverb"), 70.0) << name;
+
+        juce::AudioBuffer<float> buffer (2, 512);
+        juce::MidiBuffer midi;
+        midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+        midi.addEvent (juce::MidiMessage::noteOff (1, 60), 256);
+        instance->processBlock (buffer, midi);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < buffer.getNumSamples(); ++i)
+                ASSERT_TRUE (std::isfinite (buffer.getSample (c, i))) << name;
+    }
 }

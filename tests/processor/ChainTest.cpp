@@ -70,8 +70,12 @@ TEST (OrganChain, FocusModeFadesAnUnattendedInstrument)
 
     for (int block = 0; block < 4; ++block)
     {
-        const auto midi = block == 0 ? std::initializer_list<juce::MidiMessage> { on (60), on (64) }
-                                     : std::initializer_list<juce::MidiMessage> {};
+        juce::MidiBuffer midi;
+        if (block == 0)
+        {
+            midi.addEvent (on (60), 0);
+            midi.addEvent (on (64), 0);
+        }
         plain.play (midi);
         focused.play (midi);
         for (int i = 0; i < 512; i += 37)

@@ -1,4 +1,5 @@
 #include "ProcessorFixture.h"
+#include "SavedStateCheck.h"
 
 namespace
 {
@@ -14,6 +15,35 @@ juce::MemoryBlock blobFromXml (const juce::String& xml)
     juce::MemoryBlock blob;
     juce::AudioProcessor::copyXmlToBinary (*juce::parseXML (xml), blob);
     return blob;
+}
+
+// A blob around text given byte for byte, which need not be valid XML or UTF-8.
+juce::MemoryBlock blobFromText (const std::string& text)
+{
+    juce::MemoryOutputStream blob;
+    blob.write ("VC2!", 4);
+    blob.writeInt ((int) text.size());
+    blob.write (text.data(), text.size());
+    blob.writeByte (0);
+    return blob.getMemoryBlock();
+}
+
+// The text with its first `from` replaced by `to`, byte for byte.
+std::string replacedOnce (std::string text, const std::string& from, const std::string& to)
+{
+    const auto at = text.find (from);
+    return at == std::string::npos ? text : text.replace (at, from.size(), to);
+}
+
+// A state whose reverb element holds `depth` levels of empty elements.
+std::string nestedState (int depth)
+{
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n\n<Parameters><PARAM id=\"reverb\" value=\"70\">";
+    for (int i = 0; i < depth; ++i)
+        text += "<PARAM>";
+    for (int i = 0; i < depth; ++i)
+        text += "</PARAM>";
+    return text + "</PARAM></Parameters>";
 }
 
 void restore (OrganProcessor& p, const juce::XmlElement& xml)
@@ -120,6 +150,14 @@ TEST (OrganState, MalformedBlobsChangeNothing)
         { "truncated mid-text", juce::MemoryBlock (goodBlob.getData(), goodBlob.getSize() / 2) },
         { "other root", blobFromXml (good.replace ("<Parameters", "<Settings").replace ("</Parameters>", "</Settings>")) },
         { "random bytes", withBytes ([] (auto& b) { juce::Random r (7); for (size_t i = 0; i < b.getSize(); ++i) b[i] = (char) r.nextInt (256); }) },
+        // The framework's readers run past invalid UTF-8 and recurse as deep as the
+        // elements nest; neither kind of text may reach them.
+        { "invalid UTF-8 after the root", blobFromText ("<Parameters>\xf8") },
+        { "invalid UTF-8 in a value", blobFromText (replacedOnce (good.toStdString(), "value=\"70", "value=\"\xc0\xaf")) },
+        { "a surrogate in a value", blobFromText (replacedOnce (good.toStdString(), "value=\"70", "value=\"\xed\xa0\x80")) },
+        { "nested 50,000 deep", blobFromText (nestedState (50000)) },
+        { "nested one past the limit", blobFromText (nestedState (SavedStateCheck::maxElementDepth - 1)) },
+        { "a document type", blobFromText ("<!DOCTYPE Parameters>" + good.fromFirstOccurrenceOf ("?>", false, false).toStdString()) },
     };
 
     for (const auto& c : cases)
@@ -187,4 +225,14 @@ TEST (OrganState, PartialBlobsRestoreWhatTheyHold)
         f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
         EXPECT_EQ (f.raw ("drawbar3"), 2.0f);
     }
+}
+
+TEST (OrganState, AnyWellFormedShallowTextIsRead)
+{
+    // Text outside the ASCII range and elements nested up to the limit are read as usual.
+    PreparedProcessor f;
+    const auto blob = blobFromText (replacedOnce (nestedState (SavedStateCheck::maxElementDepth - 2), "<Parameters>",
+                                                  "<Parameters note=\"Registrierung f\xc3\xbcr die Orgel \xe2\x99\xab\">"));
+    f.processor.setStateInformation (blob.getData(), (int) blob.getSize());
+    EXPECT_NEAR (f.raw ("reverb"), 70.0f, 1.0e-4f);
 }
