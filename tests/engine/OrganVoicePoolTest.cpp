@@ -473,6 +473,76 @@ TEST_F (VoicePoolTest, ChorusClockRunsAtSevenHertzAndBendsThePitchByFourPerMille
     EXPECT_NEAR (lowest, 0.996, 1.0e-4);
 }
 
+TEST (VoicePool, ChorusClockKeepsItsRateThroughAQuarterHourDrone)
+{
+    // A note held for 15 minutes with the chorus on: the modulation clock still
+    // runs at 7 Hz, within 1 % of its rate at the start, and stays small enough
+    // for a single-precision step to move it. The clock is driven with the
+    // pool's step, from the earliest and the latest start a voice can have.
+    for (const double rate : { 48000.0, 192000.0 })
+    {
+        for (const float start : { 0.0f, 6.2831855f })
+        {
+            OrganVoice voice;
+            voice.vibratoTime = start;
+            const float step = 7.0f / static_cast<float> (rate); // cycles per sample
+            const auto cyclesIn = [&] (double seconds)
+            {
+                const double before = voice.vibratoCyclesRemoved + voice.vibratoTime;
+                for (auto n = (long long) (seconds * rate); n > 0; --n)
+                    voice.advanceVibrato (step);
+                return voice.vibratoCyclesRemoved + voice.vibratoTime - before;
+            };
+
+            const double early = cyclesIn (1.0);
+            cyclesIn (15.0 * 60.0);
+            const double late = cyclesIn (1.0);
+
+            EXPECT_NEAR (early, 7.0, 0.07) << rate << " Hz from " << start;
+            EXPECT_NEAR (late / early, 1.0, 0.01) << rate << " Hz from " << start;
+            EXPECT_LT (voice.vibratoTime, OrganVoice::vibratoWrapAt);
+        }
+    }
+
+    // The pool runs its voices' clocks that way: six seconds take the clock past a wrap.
+    OrganVoicePool pool;
+    SeededRandom random;
+    pool.startVoice (69, 1.0f, false, rate, random);
+    const auto& voice = pool.getVoices()[0];
+    const double before = voice.vibratoTime;
+    std::vector<float> out (6 * (size_t) rate);
+    pool.renderVoices (out.data(), (int) out.size(), OrganVoicePool::farfisa, allDrawbarsAt (1.0f), 1.0f, 0.0f,
+                       attackStepFor (rate), releaseStepFor (rate), rate, random);
+    EXPECT_GT (voice.vibratoCyclesRemoved, 0.0);
+    EXPECT_NEAR (voice.vibratoCyclesRemoved + voice.vibratoTime - before, 6 * 7.0, 0.07 * 6);
+}
+
+TEST (VoicePool, ClockWrapsLeaveEveryModulationWhereItWas)
+{
+    // The chorus turns once per clock cycle, the mod-wheel modulation at its own
+    // ratio to the clock. Across the wraps both move on by one step per sample.
+    const float step = 7.0f / 48000.0f; // cycles per sample
+
+    for (const double ratio : { 4.0 / 7.0, 4.5 / 7.0, 5.5 / 7.0, 6.25 / 7.0, 8.0 / 7.0 })
+    {
+        OrganVoice voice;
+        voice.vibratoTime = 6.0f;
+        const auto fraction = [] (double x) { return x - std::floor (x); };
+        const auto chorus = [&] { return fraction (voice.vibratoTime); };
+        const auto modulation = [&] { return fraction (ratio * voice.vibratoTime + voice.wrappedModulationCycles (ratio)); };
+
+        for (int n = 0; n < 48000 * 20; ++n)
+        {
+            const double chorusBefore = chorus(), modulationBefore = modulation();
+            voice.advanceVibrato (step);
+            ASSERT_NEAR (phaseStep (chorusBefore, chorus()), step, 1.0e-5) << n;
+            ASSERT_NEAR (phaseStep (modulationBefore, modulation()), ratio * step, 1.0e-5) << "ratio " << ratio << " sample " << n;
+        }
+
+        EXPECT_GE (voice.vibratoCyclesRemoved, 4 * OrganVoice::vibratoWrapCycles);
+    }
+}
+
 TEST_F (VoicePoolTest, ModWheelWithTheChorusOffHoldsAConstantFactorPerVoice)
 {
     // The modulation clock stands still, so the full mod wheel gives each voice

@@ -62,6 +62,36 @@ TEST (OrganChain, ExpressionActsWithinTheBlockItArrives)
     }
 }
 
+TEST (OrganChain, ANoteEndsWhateverTheOrganTypeAtItsNoteOff)
+{
+    // The organ type changes between a note's note-on and its note-off. Three
+    // seconds later the note has ended, both on the organ that took the note-on
+    // and on every other.
+    for (int typeAtOn = 0; typeAtOn < 4; ++typeAtOn)
+    {
+        for (int typeAtOff = 0; typeAtOff < 4; ++typeAtOff)
+        {
+            DryProcessor p;
+            p.setRaw ("organType", (float) typeAtOn);
+            p.play ({ on (60) });
+            p.play();
+            p.setRaw ("organType", (float) typeAtOff);
+            p.play ({ off (60) });
+
+            p.setRaw ("organType", (float) typeAtOn);
+            for (int block = 0; block < 3 * 48000 / 512; ++block)
+                p.play();
+
+            for (int type = 0; type < 4; ++type)
+            {
+                p.setRaw ("organType", (float) type);
+                const float peak = p.peakOver (4);
+                EXPECT_LT (peak, 1.0e-4f) << "on at type " << typeAtOn << ", off at type " << typeAtOff << ", played on type " << type;
+            }
+        }
+    }
+}
+
 TEST (OrganChain, FocusModeFadesAnUnattendedInstrument)
 {
     DryProcessor plain, focused;
