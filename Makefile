@@ -1,5 +1,5 @@
 # Every target installs what it needs (scripts/install-deps.sh), configures and builds.
-.PHONY: all demo test bench build clean
+.PHONY: all demo test sanitize bench build clean
 
 all: build
 
@@ -14,9 +14,14 @@ demo:
 test:
 	bash scripts/test.sh
 
+# The tests again under AddressSanitizer, UndefinedBehaviorSanitizer and
+# ThreadSanitizer, and the state fuzzer; any report fails.
+sanitize:
+	bash scripts/sanitize.sh
+
 # Real-time factors of fixed scenarios, side by side with a reference organ.
 bench:
 	bash scripts/bench.sh
 
 clean:
-	rm -rf build
+	rm -rf build build-asan build-tsan

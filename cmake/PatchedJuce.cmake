@@ -45,3 +45,10 @@ foreach(_format VST3 LV2 Standalone VST AU AUv3 AAX Unity)
         set_property(TARGET juce_audio_plugin_client_${_format} PROPERTY INTERFACE_SOURCES "${_sources}")
     endif()
 endforeach()
+
+# The wrapper sources also reach the module's headers through the module
+# include path (<juce_audio_plugin_client/...>); a format target searches the
+# copy first, so that each header is the same file wherever it is included from.
+function(brassgate_use_patched_juce target)
+    target_include_directories(${target} BEFORE PRIVATE "${CMAKE_BINARY_DIR}/juce-patched")
+endfunction()

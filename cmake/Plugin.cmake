@@ -32,6 +32,21 @@ juce_add_plugin(BrassgateOrgan
     LV2URI "${BRASSGATE_LV2_URI}"
     FORMATS VST3 LV2 Standalone)
 
+foreach(_format VST3 LV2 Standalone)
+    brassgate_use_patched_juce(BrassgateOrgan_${_format})
+endforeach()
+
+# In a sanitizer build the module leaves the sanitizer runtime's symbols to the
+# program that loads it (the host tests, the fuzzer), as instrumented plug-ins
+# must; JUCE's link check for undefined symbols would refuse that.
+if(BRASSGATE_SANITIZERS)
+    foreach(_format VST3 LV2)
+        get_target_property(_options BrassgateOrgan_${_format} LINK_OPTIONS)
+        list(REMOVE_ITEM _options "-Wl,--no-undefined")
+        set_property(TARGET BrassgateOrgan_${_format} PROPERTY LINK_OPTIONS "${_options}")
+    endforeach()
+endif()
+
 target_sources(BrassgateOrgan PRIVATE
     source/processor/OrganProcessor.cpp
     source/processor/BlockSettings.cpp

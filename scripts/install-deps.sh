@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build, the tests and the demo need and this
-# machine lacks. Does nothing (and needs no network) when everything is present.
+# machine lacks, and any further packages given as arguments. Does nothing (and
+# needs no network) when everything is present.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,9 @@ packages=(
     xvfb xauth            # a virtual display for the editor's tests and pictures
     fonts-dejavu-core     # the editor's monospaced text
 )
+
+# Packages only some targets need are named by their scripts.
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -37,3 +37,13 @@ gtest_discover_tests(editor_tests DISCOVERY_TIMEOUT 120)
 
 # The editor as a host opens it, inside the built VST3 module.
 target_sources(host_tests PRIVATE editor/HostEditorTest.cpp)
+
+# The fuzz target on the state restore path a host takes (scripts/sanitize.sh).
+if(BRASSGATE_FUZZ)
+    add_executable(state_fuzzer fuzz/StateFuzzer.cpp)
+    target_include_directories(state_fuzzer PRIVATE host)
+    target_link_libraries(state_fuzzer PRIVATE brassgate_juce_host)
+    target_link_options(state_fuzzer PRIVATE -fsanitize=fuzzer)
+    target_compile_definitions(state_fuzzer PRIVATE BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}")
+    add_dependencies(state_fuzzer BrassgateOrgan_VST3)
+endif()

@@ -27,14 +27,7 @@ void settle() { juce::MessageManager::getInstance()->runDispatchLoopUntil (50); 
 // would save with its project: the plug-in's own blob inside the VST3 component state.
 std::unique_ptr<juce::XmlElement> savedParameters (juce::AudioPluginInstance& instance)
 {
-    juce::MemoryBlock hostState;
-    instance.getStateInformation (hostState);
-    const auto hostXml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
-    if (hostXml == nullptr || hostXml->getChildByName ("IComponent") == nullptr)
-        return nullptr;
-
-    juce::MemoryBlock component;
-    component.fromBase64Encoding (hostXml->getChildByName ("IComponent")->getAllSubText());
+    const auto component = pluginloading::componentState (instance);
     const auto* bytes = static_cast<const char*> (component.getData());
 
     for (size_t i = 0; i + 8 < component.getSize(); ++i)

@@ -33,6 +33,18 @@ inline std::unique_ptr<juce::AudioPluginInstance> load (double rate = 48000.0, i
     return instance;
 }
 
+// The bytes the plug-in's component gives a host to save with a project
+// (IComponent::getState), read from JUCE's VST3 hosting state.
+inline juce::MemoryBlock componentState (juce::AudioPluginInstance& instance)
+{
+    juce::MemoryBlock hostState, component;
+    instance.getStateInformation (hostState);
+    if (const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize()))
+        if (const auto* child = xml->getChildByName ("IComponent"))
+            component.fromBase64Encoding (child->getAllSubText());
+    return component;
+}
+
 // Hands `size` bytes to the plug-in's component as the state a host read from a
 // project (IComponent::setState, then the controller's setComponentState). JUCE's
 // VST3 hosting keeps that state base64-encoded in an element of its own.
