@@ -4,7 +4,8 @@ add_executable(processor_tests
     processor/ProcessorTest.cpp
     processor/StateTest.cpp
     processor/AllocationTest.cpp
-    processor/ChainTest.cpp)
+    processor/ChainTest.cpp
+    processor/SavedStateCheckTest.cpp)
 target_include_directories(processor_tests PRIVATE processor)
 target_link_libraries(processor_tests PRIVATE BrassgateOrgan GTest::gtest)
 gtest_discover_tests(processor_tests DISCOVERY_TIMEOUT 120)
