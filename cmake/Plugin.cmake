@@ -127,3 +127,23 @@ add_executable(screenshots tools/screenshots/ScreenshotMain.cpp)
 target_include_directories(screenshots PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,INCLUDE_DIRECTORIES>)
 target_compile_definitions(screenshots PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,COMPILE_DEFINITIONS>)
 target_link_libraries(screenshots PRIVATE BrassgateOrgan)
+
+# The factory registrations (source/processor/FactoryPresets.cpp) as VST3 preset
+# files and LV2 presets, written by the built plug-ins themselves after every
+# build of either; the LV2 bundle's generated metadata is corrected on the way.
+set(BRASSGATE_LV2_BUNDLE "$<GENEX_EVAL:$<TARGET_PROPERTY:BrassgateOrgan_LV2,JUCE_PLUGIN_ARTEFACT_FILE>>")
+set(BRASSGATE_VST3_PRESETS "${CMAKE_BINARY_DIR}/factory-presets/vst3")
+add_executable(presets tools/presets/PresetMain.cpp source/processor/FactoryPresets.cpp source/processor/ParameterTable.cpp)
+target_include_directories(presets PRIVATE source/processor)
+target_link_libraries(presets PRIVATE brassgate_juce_host)
+target_compile_definitions(presets PRIVATE JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
+add_custom_command(
+    OUTPUT "${CMAKE_BINARY_DIR}/factory-presets/written.stamp"
+    COMMAND presets --vst3 "${BRASSGATE_VST3_BUNDLE}" --vst3-out "${BRASSGATE_VST3_PRESETS}"
+                    --lv2 "${BRASSGATE_LV2_BUNDLE}" --version "${PROJECT_VERSION}"
+    COMMAND "${CMAKE_COMMAND}" -E touch "${CMAKE_BINARY_DIR}/factory-presets/written.stamp"
+    DEPENDS presets BrassgateOrgan_VST3 BrassgateOrgan_LV2
+            "$<TARGET_FILE:BrassgateOrgan_VST3>" "$<TARGET_FILE:BrassgateOrgan_LV2>"
+    COMMENT "Writing the factory presets"
+    VERBATIM)
+add_custom_target(factory_presets ALL DEPENDS "${CMAKE_BINARY_DIR}/factory-presets/written.stamp")

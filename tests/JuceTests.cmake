@@ -39,6 +39,15 @@ gtest_discover_tests(editor_tests DISCOVERY_TIMEOUT 120)
 # The editor as a host opens it, inside the built VST3 module.
 target_sources(host_tests PRIVATE editor/HostEditorTest.cpp)
 
+# The factory presets as the built VST3 loads them, against the table they come from.
+target_sources(host_tests PRIVATE
+    host/PresetTest.cpp
+    ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
+    ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
+target_include_directories(host_tests PRIVATE ${PROJECT_SOURCE_DIR}/source/processor)
+target_compile_definitions(host_tests PRIVATE BRASSGATE_VST3_PRESETS="${BRASSGATE_VST3_PRESETS}")
+add_dependencies(host_tests factory_presets)
+
 # The fuzz target on the state restore path a host takes (scripts/sanitize.sh).
 if(BRASSGATE_FUZZ)
     add_executable(state_fuzzer fuzz/StateFuzzer.cpp)
