@@ -57,3 +57,17 @@ if(BRASSGATE_FUZZ)
     target_compile_definitions(state_fuzzer PRIVATE BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}")
     add_dependencies(state_fuzzer BrassgateOrgan_VST3)
 endif()
+
+# The built LV2 bundle read with lilv, as LV2 hosts read it.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LILV REQUIRED IMPORTED_TARGET lilv-0)
+add_executable(lv2_tests lv2/Lv2BundleTest.cpp
+    ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
+    ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
+target_include_directories(lv2_tests PRIVATE ${PROJECT_SOURCE_DIR}/source/processor)
+target_link_libraries(lv2_tests PRIVATE brassgate_juce_host PkgConfig::LILV GTest::gtest_main)
+target_compile_definitions(lv2_tests PRIVATE
+    BRASSGATE_LV2_BUNDLE="${BRASSGATE_LV2_BUNDLE}"
+    JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
+add_dependencies(lv2_tests factory_presets)
+gtest_discover_tests(lv2_tests DISCOVERY_TIMEOUT 120)
