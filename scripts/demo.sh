@@ -3,7 +3,7 @@
 # Standalone into ~/.local/bin) and renders the demo through the installed VST3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh BrassgateOrgan_VST3 BrassgateOrgan_LV2 BrassgateOrgan_Standalone render
+bash scripts/build.sh BrassgateOrgan_VST3 BrassgateOrgan_LV2 BrassgateOrgan_Standalone render factory_presets
 
 artefacts="${BUILD_DIR:-build}/BrassgateOrgan_artefacts/Release"
 mkdir -p "$HOME/.vst3" "$HOME/.lv2" "$HOME/.local/bin"
@@ -11,6 +11,11 @@ rm -rf "$HOME/.vst3/Brassgate Organ.vst3" "$HOME/.lv2/Brassgate Organ.lv2"
 cp -r "$artefacts/VST3/Brassgate Organ.vst3" "$HOME/.vst3/"
 cp -r "$artefacts/LV2/Brassgate Organ.lv2" "$HOME/.lv2/"
 cp "$artefacts/Standalone/Brassgate Organ" "$HOME/.local/bin/brassgate-organ"
-echo "Installed: $HOME/.vst3/Brassgate Organ.vst3, $HOME/.lv2/Brassgate Organ.lv2, $HOME/.local/bin/brassgate-organ"
+# The factory presets, where VST3 hosts look for a user's presets of this plug-in.
+presets="$HOME/.vst3/presets/Orrinmoor/Brassgate Organ"
+mkdir -p "$presets"
+cp "${BUILD_DIR:-build}"/factory-presets/vst3/*.vstpreset "$presets/"
+echo "Installed: $HOME/.vst3/Brassgate Organ.vst3, $HOME/.lv2/Brassgate Organ.lv2 (with its presets)," \
+     "$HOME/.local/bin/brassgate-organ and the VST3 presets in $presets"
 
 "${BUILD_DIR:-build}/render" --plugin "$HOME/.vst3/Brassgate Organ.vst3" --midi demo/demo.mid --out demo-render.wav

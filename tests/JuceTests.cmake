@@ -71,3 +71,9 @@ target_compile_definitions(lv2_tests PRIVATE
     JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
 add_dependencies(lv2_tests factory_presets)
 gtest_discover_tests(lv2_tests DISCOVERY_TIMEOUT 120)
+
+# The command-line tools: help, and a distinct error for each kind of mistake.
+add_test(NAME Tools.render COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli_test.sh render $<TARGET_FILE:render> ${PROJECT_SOURCE_DIR})
+if(TARGET bench)
+    add_test(NAME Tools.bench COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli_test.sh bench $<TARGET_FILE:bench> ${PROJECT_SOURCE_DIR})
+endif()

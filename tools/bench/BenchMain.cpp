@@ -116,14 +116,36 @@ int main (int argc, char* argv[])
     double seconds = 20.0;
     int rounds = 3;
 
-    for (int i = 1; i + 1 < argc; i += 2)
+    const char* usage = "usage: bench [--plugin PATH] [--reference URI|none] [--seconds S] [--rounds N]\n"
+                        "  renders the fixed scenarios through the plug-in (default: the VST3 built with this\n"
+                        "  tool) and the reference organ (default: setBfree's LV2 organ; none to skip it), S\n"
+                        "  seconds each (1 to 600, default 20), N alternating rounds (1 to 20, default 3),\n"
+                        "  and prints the real-time factors\n";
+
+    for (int i = 1; i < argc; i += 2)
     {
-        const juce::String arg (argv[i]), value (argv[i + 1]);
+        const juce::String arg (argv[i]);
+        if (arg == "--help" || arg == "-h")
+        {
+            std::cout << usage;
+            return 0;
+        }
+        if (arg != "--plugin" && arg != "--reference" && arg != "--seconds" && arg != "--rounds")
+        {
+            std::cerr << "bench: unknown option " << arg << "\n" << usage;
+            return 2;
+        }
+        if (i + 1 >= argc)
+        {
+            std::cerr << "bench: " << arg << " needs a value\n" << usage;
+            return 2;
+        }
+
+        const juce::String value (argv[i + 1]);
         if (arg == "--plugin") plugin = value;
         else if (arg == "--reference") reference = value;
         else if (arg == "--seconds") seconds = juce::jlimit (1.0, 600.0, value.getDoubleValue());
-        else if (arg == "--rounds") rounds = juce::jlimit (1, 20, value.getIntValue());
-        else { std::cerr << "usage: bench [--plugin PATH] [--reference URI|none] [--seconds S] [--rounds N]\n"; return 2; }
+        else rounds = juce::jlimit (1, 20, value.getIntValue());
     }
 
     MidiRenderer::Settings settings;
