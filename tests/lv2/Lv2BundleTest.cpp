@@ -6,8 +6,10 @@
 
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/options/options.h>
+#include <lv2/patch/patch.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
@@ -15,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -87,6 +91,48 @@ protected:
         return found;
     }
 
+    // An instance of the plug-in with the features it needs.
+    LilvInstance* instantiate()
+    {
+        features = { &mapFeature, &optionsFeature, &boundedFeature, nullptr };
+        mapFeature = { LV2_URID__map, &map };
+        optionsFeature = { LV2_OPTIONS__options, options.data() };
+        boundedFeature = { LV2_BUF_SIZE__boundedBlockLength, nullptr };
+        return lilv_plugin_instantiate (plugin, sampleRate, features.data());
+    }
+
+    // The parameter values an instance holds, read from the state it saves for a host.
+    std::unique_ptr<juce::XmlElement> savedParameters (LilvInstance* instance)
+    {
+        const auto* stateInterface = static_cast<const LV2_State_Interface*> (lilv_instance_get_extension_data (instance, LV2_STATE__interface));
+        StoredState stored;
+        if (stateInterface == nullptr
+            || stateInterface->save (lilv_instance_get_handle (instance), StoredState::store, &stored,
+                                     LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features.data())
+                   != LV2_STATE_SUCCESS)
+            return nullptr;
+
+        juce::MemoryBlock blob;
+        if (! blob.fromBase64Encoding (juce::String::fromUTF8 (stored.values[urid ((pluginUri + ":StateString").c_str())].c_str()))
+            || blob.getSize() <= 9)
+            return nullptr;
+        return juce::parseXML (juce::String::fromUTF8 (static_cast<const char*> (blob.getData()) + 8, (int) blob.getSize() - 9));
+    }
+
+    // What the plug-in stores when a host saves its state, by key.
+    struct StoredState
+    {
+        static LV2_State_Status store (LV2_State_Handle handle, uint32_t key, const void* value, size_t size, uint32_t, uint32_t)
+        {
+            static_cast<StoredState*> (handle)->values[key] = std::string (static_cast<const char*> (value), size);
+            return LV2_STATE_SUCCESS;
+        }
+        std::map<uint32_t, std::string> values;
+    };
+
+    LV2_Feature mapFeature {}, optionsFeature {}, boundedFeature {};
+    std::vector<const LV2_Feature*> features;
+
     LilvWorld* world = nullptr;
     const LilvPlugin* plugin = nullptr;
     LilvNodes* related = nullptr;
@@ -98,16 +144,6 @@ protected:
     std::vector<LV2_Options_Option> options;
 };
 
-// What the plug-in stores when a host saves its state, by key.
-struct StoredState
-{
-    static LV2_State_Status store (LV2_State_Handle handle, uint32_t key, const void* value, size_t size, uint32_t, uint32_t)
-    {
-        static_cast<StoredState*> (handle)->values[key] = std::string (static_cast<const char*> (value), size);
-        return LV2_STATE_SUCCESS;
-    }
-    std::map<uint32_t, std::string> values;
-};
 } // namespace
 
 TEST_F (Lv2Bundle, ListsEveryFactoryPresetWithItsLabel)
@@ -127,15 +163,8 @@ TEST_F (Lv2Bundle, ListsEveryFactoryPresetWithItsLabel)
 
 TEST_F (Lv2Bundle, EveryPresetAppliesItsState)
 {
-    const LV2_Feature mapFeature { LV2_URID__map, &map };
-    const LV2_Feature optionsFeature { LV2_OPTIONS__options, options.data() };
-    const LV2_Feature boundedFeature { LV2_BUF_SIZE__boundedBlockLength, nullptr };
-    const LV2_Feature* features[] = { &mapFeature, &optionsFeature, &boundedFeature, nullptr };
-
-    LilvInstance* instance = lilv_plugin_instantiate (plugin, sampleRate, features);
+    LilvInstance* instance = instantiate();
     ASSERT_NE (instance, nullptr);
-    const auto* stateInterface = static_cast<const LV2_State_Interface*> (lilv_instance_get_extension_data (instance, LV2_STATE__interface));
-    ASSERT_NE (stateInterface, nullptr);
 
     const auto found = presets();
     ASSERT_EQ (found.size(), (size_t) numFactoryPresets);
@@ -145,21 +174,12 @@ TEST_F (Lv2Bundle, EveryPresetAppliesItsState)
         ASSERT_EQ (found.count (p.name), 1u) << p.name;
         LilvState* state = lilv_state_new_from_world (world, &map, found.at (p.name));
         ASSERT_NE (state, nullptr) << p.name;
-        lilv_state_restore (state, instance, nullptr, nullptr, 0, features);
+        lilv_state_restore (state, instance, nullptr, nullptr, 0, features.data());
         lilv_state_free (state);
 
         // Read back what the plug-in now holds, as a host saving a session would.
-        StoredState stored;
-        ASSERT_EQ (stateInterface->save (lilv_instance_get_handle (instance), StoredState::store, &stored,
-                                         LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, features),
-                   LV2_STATE_SUCCESS);
-        const auto text = stored.values[urid ((pluginUri + ":StateString").c_str())];
-        juce::MemoryBlock blob;
-        ASSERT_TRUE (blob.fromBase64Encoding (juce::String::fromUTF8 (text.c_str()))) << p.name;
-        ASSERT_GT (blob.getSize(), 9u);
-        const auto xml = juce::parseXML (juce::String::fromUTF8 (static_cast<const char*> (blob.getData()) + 8, (int) blob.getSize() - 9));
+        const auto xml = savedParameters (instance);
         ASSERT_NE (xml, nullptr) << p.name;
-
         for (int i = 0; i < numParameters; ++i)
         {
             const auto* child = xml->getChildByAttribute ("id", parameterTable[(size_t) i].id);
@@ -169,6 +189,56 @@ TEST_F (Lv2Bundle, EveryPresetAppliesItsState)
     }
 
     lilv_nodes_free (related);
+    lilv_instance_free (instance);
+}
+
+TEST_F (Lv2Bundle, AMenuValueReachesTheOrganItNames)
+{
+    // A host sets the parameter to the value beside a label (patch:Set on the
+    // control port), as a generic LV2 host's menu does; the plug-in then plays that organ.
+    LilvInstance* instance = instantiate();
+    ASSERT_NE (instance, nullptr);
+
+    std::vector<float> left (512), right (512);
+    alignas (8) std::array<uint8_t, 4096> input {}, output {};
+    float latency = 0.0f, freeWheeling = 0.0f, enabled = 1.0f;
+    lilv_instance_connect_port (instance, 0, left.data());
+    lilv_instance_connect_port (instance, 1, right.data());
+    lilv_instance_connect_port (instance, 2, input.data());
+    lilv_instance_connect_port (instance, 3, output.data());
+    lilv_instance_connect_port (instance, 4, &latency);
+    lilv_instance_connect_port (instance, 5, &freeWheeling);
+    lilv_instance_connect_port (instance, 6, &enabled);
+    lilv_instance_activate (instance);
+
+    LV2_Atom_Forge forge;
+    lv2_atom_forge_init (&forge, &map);
+
+    for (const auto& [label, value] : std::map<std::string, float> { { "FARFISA", 1.0f }, { "VOX", 2.0f }, { "CHURCH", 3.0f }, { "B3", 0.0f } })
+    {
+        lv2_atom_forge_set_buffer (&forge, input.data(), input.size());
+        LV2_Atom_Forge_Frame sequence, object;
+        lv2_atom_forge_sequence_head (&forge, &sequence, 0);
+        lv2_atom_forge_frame_time (&forge, 0);
+        lv2_atom_forge_object (&forge, &object, 0, urid (LV2_PATCH__Set));
+        lv2_atom_forge_key (&forge, urid (LV2_PATCH__property));
+        lv2_atom_forge_urid (&forge, urid ((pluginUri + ":organType").c_str()));
+        lv2_atom_forge_key (&forge, urid (LV2_PATCH__value));
+        lv2_atom_forge_float (&forge, value);
+        lv2_atom_forge_pop (&forge, &object);
+        lv2_atom_forge_pop (&forge, &sequence);
+
+        auto* out = reinterpret_cast<LV2_Atom*> (output.data());
+        out->size = (uint32_t) output.size() - sizeof (LV2_Atom);
+        out->type = urid (LV2_ATOM__Sequence);
+        lilv_instance_run (instance, 512);
+
+        const auto xml = savedParameters (instance);
+        ASSERT_NE (xml, nullptr);
+        EXPECT_EQ (xml->getChildByAttribute ("id", "organType")->getDoubleAttribute ("value"), value) << label;
+    }
+
+    lilv_instance_deactivate (instance);
     lilv_instance_free (instance);
 }
 
