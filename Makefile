@@ -24,4 +24,4 @@ bench:
 	bash scripts/bench.sh
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-clang build-asan build-tsan

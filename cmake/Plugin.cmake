@@ -20,7 +20,7 @@ juce_add_plugin(BrassgateOrgan
     PRODUCT_NAME "Brassgate Organ"
     COMPANY_NAME "Orrinmoor"
     COMPANY_WEBSITE "https://orrinmoor.example"
-    VERSION 5.0.0
+    VERSION ${PROJECT_VERSION}
     PLUGIN_MANUFACTURER_CODE Qmrk
     PLUGIN_CODE Zbtl
     IS_SYNTH TRUE

@@ -1,6 +1,17 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test with ctest.
+# Builds everything and runs every test with ctest; then builds the sound library
+# and its tests with Clang as well (build-clang, seconds) and runs them, so that a
+# construct only GCC accepts can't come back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j 2
+
+bash scripts/install-deps.sh clang
+clang_dir=${CLANG_BUILD_DIR:-build-clang}
+if [ ! -f "$clang_dir/build.ninja" ]; then
+    CC=clang CXX=clang++ cmake -S . -B "$clang_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DBRASSGATE_DSP_ONLY=ON -DBRASSGATE_BUILD_BENCHMARKS=OFF
+fi
+cmake --build "$clang_dir" -j "${JOBS:-2}"
+ctest --test-dir "$clang_dir" --output-on-failure -j 2

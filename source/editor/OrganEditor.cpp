@@ -363,7 +363,7 @@ void OrganEditor::paint (juce::Graphics& g)
     g.setFont (font (9.0f, false));
     g.setColour (accent.withAlpha (0.4f));
     g.drawText ("TONEWHEEL + LESLIE", juce::Rectangle<float> (10.0f, 4.0f, 180.0f, 12.0f), centredLeft, true);
-    g.drawText ("v5.0.0", juce::Rectangle<float> (w - 60.0f, 4.0f, 50.0f, 12.0f), juce::Justification::centredRight, true);
+    g.drawText ("v" JucePlugin_VersionString, juce::Rectangle<float> (w - 60.0f, 4.0f, 50.0f, 12.0f), juce::Justification::centredRight, true);
 
     g.setFont (font (10.0f, true));
     g.setColour (accent.withAlpha (0.5f));
