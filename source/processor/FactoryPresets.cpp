@@ -77,6 +77,6 @@ const std::array<FactoryPreset, numFactoryPresets> factoryPresets { {
 
 float normalisedValue (int parameterIndex, float value) noexcept
 {
-    const auto& spec = parameterTable[(size_t) parameterIndex];
-    return (value - spec.minimum) / (spec.maximum - spec.minimum);
+    const auto& entry = parameterTable[(size_t) parameterIndex];
+    return (value - entry.minimum) / (entry.maximum - entry.minimum);
 }

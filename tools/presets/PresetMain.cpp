@@ -75,12 +75,12 @@ juce::String correctedPluginTurtle (juce::String ttl, std::pair<int, int> versio
 {
     for (int p = 0; p < numParameters; ++p)
     {
-        const auto& spec = parameterTable[(size_t) p];
-        if (spec.kind != ParameterKind::choice)
+        const auto& entry = parameterTable[(size_t) p];
+        if (entry.kind != ParameterKind::choice)
             continue;
 
         // The parameter's block runs from "plug:ID\n" to the next " .\n".
-        const auto start = ttl.indexOf ("plug:" + juce::String (spec.id) + "\n");
+        const auto start = ttl.indexOf ("plug:" + juce::String (entry.id) + "\n");
         const auto end = start < 0 ? -1 : ttl.indexOf (start, " .\n");
         if (end < 0)
             continue;
@@ -93,7 +93,7 @@ juce::String correctedPluginTurtle (juce::String ttl, std::pair<int, int> versio
             const auto valueStart = at + 10;
             const auto valueEnd = block.indexOf (valueStart, " ;");
             const auto normalised = block.substring (valueStart, valueEnd).getFloatValue();
-            const auto value = juce::roundToInt (spec.minimum + normalised * (spec.maximum - spec.minimum));
+            const auto value = juce::roundToInt (entry.minimum + normalised * (entry.maximum - entry.minimum));
             fixed << block.substring (from, valueStart) << value;
             from = valueEnd;
         }
