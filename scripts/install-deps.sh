@@ -8,6 +8,7 @@ packages=(
     cmake ninja-build g++ make pkg-config ccache patch
     juce-modules-source   # JUCE 7.0.5 with its system dependencies (X11, ALSA, freetype...)
     libgtest-dev libbenchmark-dev
+    libhwy-dev            # Highway: the engines' vector loops, one source for every instruction set
     liblilv-dev           # the tests read the LV2 bundle as LV2 hosts do
     xvfb xauth            # a virtual display for the editor's tests and pictures
     fonts-dejavu-core     # the editor's monospaced text

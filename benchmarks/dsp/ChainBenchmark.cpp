@@ -54,7 +54,12 @@ void runChain (benchmark::State& state, const Setup& setup)
     chain->leslie.reset();
 
     const float chorus = 0.3f;
-    const int scannerMode = TonewheelGenerator::scannerModeFor (chorus);
+    TonewheelGenerator::Settings settings;
+    settings.drawbarLevels = setup.drawbars;
+    settings.chorusAmount = chorus;
+    settings.scannerMode = TonewheelGenerator::scannerModeFor (chorus);
+    settings.percussionOn = settings.percThird = settings.percFast = true;
+    settings.keyClick = 0.5f;
     const float drive = 0.2f, driveMakeup = 1.0f / (drive * 6.0f + 1.0f), volume = 0.8f;
     const float attackStep = 1.0f / (static_cast<float> (rate) * 0.005f);
     const float releaseStep = 1.0f / (static_cast<float> (rate) * 0.025f);
@@ -69,8 +74,7 @@ void runChain (benchmark::State& state, const Setup& setup)
     std::vector<float> mono (blockSize), left (blockSize), right (blockSize);
     auto block = [&] {
         if (setup.organType == 0)
-            chain->generator.renderBlock (mono.data(), blockSize, setup.drawbars, chorus, scannerMode, true, true, true, 0.5f,
-                                          false, false);
+            chain->generator.renderBlock (mono.data(), blockSize, settings);
         else
             chain->pool.renderVoices (mono.data(), blockSize, setup.organType, setup.drawbars, chorus, 0.0f, attackStep,
                                       releaseStep, rate, chain->random);

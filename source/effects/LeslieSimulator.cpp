@@ -1,5 +1,7 @@
 #include "LeslieSimulator.h"
 
+#include "SampleRate.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -14,18 +16,10 @@ constexpr float restSpeed = 0.01f;
 
 // Guards against values no host sends but a caller could: they keep every
 // state finite without touching any value the organ actually produces.
-constexpr double fallbackSampleRate = 44100.0; // Hz
 constexpr float maxRotorSpeed = 1000.0f;        // revolutions per second
 constexpr float maxInput = 1.0e30f;             // signal units; keeps L and R below FLT_MAX
 constexpr float maxDelaySamples = static_cast<float> (LeslieSimulator::lineLength - 1); // samples
 static_assert ((LeslieSimulator::lineLength & (LeslieSimulator::lineLength - 1)) == 0, "the line wraps by masking");
-
-// A zero, negative, non-finite or float-overflowing rate is treated as 44.1 kHz.
-double usableSampleRate (double sampleRate) noexcept
-{
-    return (sampleRate > 0.0 && sampleRate <= static_cast<double> (FLT_MAX)) ? sampleRate
-                                                                             : fallbackSampleRate;
-}
 
 float usableTarget (float targetSpeed) noexcept
 {

@@ -1,9 +1,21 @@
+// The draws' loop is compiled once per instruction set; the SIMD library
+// picks the widest this processor runs. The loop is written for the compiler
+// to vectorise with whatever the set offers.
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "LinearCongruentialDraws.cpp"
+#include <hwy/foreach_target.h> // IWYU pragma: keep
+#include <hwy/highway.h>
+
 #include "LinearCongruentialDraws.h"
 
 #include <cfloat>
 #include <cstring>
 
-namespace
+HWY_BEFORE_NAMESPACE();
+namespace lcgdraws
+{
+namespace HWY_NAMESPACE
 {
 using Draws = LinearCongruentialDraws;
 
@@ -39,7 +51,7 @@ constexpr Jumps jumps = makeJumps();
 // become an exact double (placed in the mantissa of 2^52 and the 2^52 taken
 // away), and the one rounding to single precision is the conversion's, as in
 // a direct conversion of the 32-bit integer. The scaling by 2^-32 is exact.
-inline __attribute__ ((always_inline)) float drawOfState (std::uint64_t state) noexcept
+HWY_INLINE float drawOfState (std::uint64_t state) noexcept
 {
     constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ull; // 2^52 as a double
     const std::uint64_t bits = ((state >> 16) & 0xFFFFFFFFull) | twoTo52Bits;
@@ -51,7 +63,7 @@ inline __attribute__ ((always_inline)) float drawOfState (std::uint64_t state) n
 
 // The states side by side, lane j holding the state of draw j of the current
 // block of `lanes` draws; every block steps each lane `lanes` draws ahead.
-inline __attribute__ ((always_inline)) std::int64_t drawLoop (std::int64_t seed, float* __restrict out, int count) noexcept
+std::int64_t drawLoop (std::int64_t seed, float* HWY_RESTRICT out, int count)
 {
     if (count <= 0)
         return seed;
@@ -80,22 +92,23 @@ inline __attribute__ ((always_inline)) std::int64_t drawLoop (std::int64_t seed,
     return static_cast<std::int64_t> (state[rest - 1]);
 }
 
-std::int64_t plainDraws (std::int64_t seed, float* out, int count) noexcept { return drawLoop (seed, out, count); }
-BRASSGATE_LANES_AVX2 std::int64_t avx2Draws (std::int64_t seed, float* out, int count) noexcept { return drawLoop (seed, out, count); }
-BRASSGATE_LANES_AVX512 std::int64_t avx512Draws (std::int64_t seed, float* out, int count) noexcept { return drawLoop (seed, out, count); }
-} // namespace
+} // namespace HWY_NAMESPACE
+} // namespace lcgdraws
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace lcgdraws
+{
+HWY_EXPORT (drawLoop);
+
+std::int64_t dispatchedDraws (std::int64_t seed, float* out, int count) noexcept
+{
+    return HWY_DYNAMIC_DISPATCH (drawLoop) (seed, out, count);
+}
+} // namespace lcgdraws
 
 std::int64_t LinearCongruentialDraws::nextFloats (std::int64_t seed, float* out, int count) noexcept
 {
-    return nextFloats (seed, out, count, sinekernel::laneSet());
+    return lcgdraws::dispatchedDraws (seed, out, count);
 }
-
-std::int64_t LinearCongruentialDraws::nextFloats (std::int64_t seed, float* out, int count, sinekernel::LaneSet variant) noexcept
-{
-    switch (variant)
-    {
-        case sinekernel::LaneSet::avx512: return avx512Draws (seed, out, count);
-        case sinekernel::LaneSet::avx2: return avx2Draws (seed, out, count);
-        default: return plainDraws (seed, out, count);
-    }
-}
+#endif

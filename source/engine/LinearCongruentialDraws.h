@@ -1,7 +1,5 @@
 #pragma once
 
-#include "SineKernel.h"
-
 #include <cstdint>
 
 // Uniform draws in [0, 1) from a 48-bit linear congruential generator, many at
@@ -23,8 +21,4 @@ public:
     // itself, unchanged, when count <= 0. Bits of `seed` above the 48th play
     // no part: the first step drops them.
     static std::int64_t nextFloats (std::int64_t seed, float* out, int count) noexcept;
-
-    // The same with the variant compiled for `variant`, which must be no wider
-    // than sinekernel::laneSet() (for comparing the variants).
-    static std::int64_t nextFloats (std::int64_t seed, float* out, int count, sinekernel::LaneSet variant) noexcept;
 };

@@ -1,16 +1,24 @@
+// The voice organs. The sample loop (renderWith) is compiled once per
+// instruction set; the SIMD library picks the widest this processor runs.
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "OrganVoicePool.cpp"
+#include <hwy/foreach_target.h> // IWYU pragma: keep
+#include <hwy/highway.h>
+
 #include "OrganVoicePool.h"
+#include "SampleRate.h"
+#include "SineKernel-inl.h"
 
 #include <algorithm>
 #include <cmath>
 
+#ifndef BRASSGATE_VOICE_POOL_CONSTANTS
+#define BRASSGATE_VOICE_POOL_CONSTANTS
 namespace
 {
 constexpr float twoPi32 = 6.2831855f;          // 2 pi rounded to single precision, radians
 constexpr double twoPi64 = 6.283185307179586;  // 2 pi in double precision, radians
-
-constexpr double fallbackSampleRate = 44100.0; // Hz
-constexpr double lowestSampleRate = 1.0;       // Hz
-constexpr double highestSampleRate = 1.0e7;    // Hz; keeps sample counts well inside int
 
 constexpr double percussionSeconds = 0.012;    // length of the percussion burst, s
 constexpr double clickSeconds = 0.004;         // length of the release click, s
@@ -25,13 +33,31 @@ constexpr float churchMultiples[9] = { 0.5f, 1.5f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f,
 
 constexpr int maxOscillators = 9; // per voice
 
+inline bool isUsableStep (float step) noexcept
+{
+    return step > 0.0f && std::isfinite (step);
+}
+} // namespace
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace voicepool
+{
+namespace HWY_NAMESPACE
+{
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Names this instruction set's variant of OrganVoicePool::renderWith.
+struct Here
+{
+};
+
 // Oscillator phases (cycles) a sample on, many at a time: phase += step / rate,
 // step being the oscillator's frequency in Hz (single precision, widened). A
 // single wrap keeps the phase in 0 to 1 for any frequency up to the sample
 // rate; the second one catches the top notes' high partials at low rates,
 // which step more than a cycle.
-inline __attribute__ ((always_inline)) void advancePhaseLoop (double* __restrict phase, const float* __restrict stepHz,
-                                                              int n, double sampleRate) noexcept
+HWY_INLINE void advancePhaseLoop (double* HWY_RESTRICT phase, const float* HWY_RESTRICT stepHz, int n, double sampleRate) noexcept
 {
     for (int i = 0; i < n; ++i)
     {
@@ -44,167 +70,70 @@ inline __attribute__ ((always_inline)) void advancePhaseLoop (double* __restrict
     }
 }
 
-inline bool isUsableStep (float step) noexcept
+// The church organ's partials from each oscillator's phase: sin a, sin 2a and
+// sin 3a (a = 2 pi phase) into out[k], out[n + k] and out[2 n + k], the last
+// two from the fundamental's sine s and cosine c as 2 s c and s (3 - 4 s^2),
+// each within a few units in the last place of a double. In reference mode s
+// and c come from the C library, with the same identities.
+HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode mode) noexcept
 {
-    return step > 0.0f && std::isfinite (step);
-}
-} // namespace
+    const hn::ScalableTag<double> d;
+    const hn::Rebind<float, decltype (d)> df;
+    using V = hn::Vec<decltype (d)>;
+    const auto store = [&] (V s, V c, float* o) {
+        hn::StoreU (hn::DemoteTo (df, s), df, o);
+        hn::StoreU (hn::DemoteTo (df, hn::Mul (hn::Mul (hn::Set (d, 2.0), s), c)), df, o + n);
+        hn::StoreU (hn::DemoteTo (df, hn::Mul (s, hn::Sub (hn::Set (d, 3.0), hn::Mul (hn::Set (d, 4.0), hn::Mul (s, s))))), df, o + 2 * n);
+    };
 
-double OrganVoicePool::usableSampleRate (double sampleRate) noexcept
-{
-    if (! (sampleRate >= lowestSampleRate && sampleRate <= highestSampleRate))
-        return fallbackSampleRate;
-
-    return sampleRate;
-}
-
-float OrganVoicePool::noteFrequency (int note) noexcept
-{
-    return std::pow (2.0f, static_cast<float> (note - 69) / 12.0f) * 440.0f;
-}
-
-void OrganVoicePool::startVoice (int note, float velocity, bool percussionOn, double sampleRate, RandomSource& random)
-{
-    if (note < 0 || note > 127)
-        return;
-
-    const double rate = usableSampleRate (sampleRate);
-
-    // A free voice first. A released voice at level 0 counts as free: it can
-    // never sound again (this happens to every voice started and released
-    // while the pool is not rendered, as with the tone-wheel organ selected),
-    // and taking it spares the notes still held.
-    int chosen = -1;
-
-    for (int i = 0; i < numVoices; ++i)
+    // Whole vectors of oscillators, then the rest through padded copies.
+    const int lanes = static_cast<int> (hn::Lanes (d));
+    HWY_ALIGN double sines[hn::MaxLanes (d)] = {};
+    HWY_ALIGN double cosines[hn::MaxLanes (d)] = {};
+    for (int k = 0; k < n; k += lanes)
     {
-        const auto& v = voices[(size_t) i];
-
-        if (! v.active || (v.released && v.level <= 0.0f))
+        const int count = std::min (lanes, n - k);
+        if (mode == MathMode::reference)
         {
-            chosen = i;
-            break;
-        }
-    }
-
-    // Otherwise steal the quietest voice; the lowest number wins a tie.
-    if (chosen < 0)
-    {
-        float lowestLevel = 999.0f;
-
-        for (int i = 0; i < numVoices; ++i)
-        {
-            if (voices[(size_t) i].level < lowestLevel)
+            for (int i = 0; i < count; ++i)
             {
-                lowestLevel = voices[(size_t) i].level;
-                chosen = i;
+                sines[i] = std::sin (twoPi64 * phase[k + i]);
+                cosines[i] = std::cos (twoPi64 * phase[k + i]);
             }
         }
-
-        // Levels are never NaN in practice; should one be, the first voice goes.
-        if (chosen < 0)
-            chosen = 0;
-    }
-
-    auto& voice = voices[(size_t) chosen];
-    noteHz[(size_t) chosen] = noteFrequency (note);
-    voice.active = true;
-    voice.note = note;
-    voice.velocity = velocity;
-    voice.released = false;
-    voice.level = 0.0f;
-
-    // A random start of the modulation clock, so that voices do not wobble in step.
-    voice.vibratoTime = random.nextFloat() * twoPi32;
-    voice.vibratoCyclesRemoved = 0.0;
-
-    for (auto& p : voice.phase)
-        p = 0.0;
-
-    if (percussionOn)
-    {
-        voice.percHarmonic = random.nextBool() ? 2 : 3;
-        voice.percRemaining = static_cast<int> (rate * percussionSeconds);
-    }
-    else
-    {
-        voice.percHarmonic = 0;
-        voice.percRemaining = 0;
-    }
-
-    voice.percPhase = 0.0f;
-    voice.clickRemaining = 0; // the click phase is restarted by the next release
-}
-
-void OrganVoicePool::releaseVoices (int note, double sampleRate)
-{
-    if (note < 0 || note > 127)
-        return;
-
-    const int clickSamples = static_cast<int> (usableSampleRate (sampleRate) * clickSeconds);
-
-    // Every voice of the note: a note-on repeated without its note-off plays on
-    // two voices, and one note-off ends both.
-    for (auto& voice : voices)
-    {
-        if (voice.active && voice.note == note && ! voice.released)
+        else
         {
-            voice.released = true;
-            voice.clickRemaining = clickSamples;
-            voice.clickPhase = 0.0f;
+            HWY_ALIGN double argument[hn::MaxLanes (d)] = {};
+            for (int i = 0; i < count; ++i)
+                argument[i] = twoPi64 * phase[k + i];
+            V s, c;
+            sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Load (d, argument), s, c);
+            hn::Store (s, d, sines);
+            hn::Store (c, d, cosines);
+        }
+
+        if (count == lanes)
+        {
+            store (hn::Load (d, sines), hn::Load (d, cosines), out + k);
+        }
+        else
+        {
+            // A whole vector would run past the arrays: the same steps one by one.
+            for (int i = 0; i < count; ++i)
+            {
+                const double sine = sines[i], cosine = cosines[i];
+                out[k + i] = static_cast<float> (sine);
+                out[n + k + i] = static_cast<float> (2.0 * sine * cosine);
+                out[2 * n + k + i] = static_cast<float> (sine * (3.0 - 4.0 * (sine * sine)));
+            }
         }
     }
 }
+} // namespace HWY_NAMESPACE
+} // namespace voicepool
 
-void OrganVoicePool::clearVoices()
-{
-    for (auto& v : voices)
-        v.active = false;
-}
-
-float OrganVoicePool::renderVoices (int organType,
-                                    const DrawbarLevels& drawbarLevels,
-                                    float chorusDepth,
-                                    float modWheel,
-                                    float attackStep,
-                                    float releaseStep,
-                                    double sampleRate,
-                                    RandomSource& random)
-{
-    float sample = 0.0f;
-    renderVoices (&sample, 1, organType, drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, random);
-    return sample;
-}
-
-void OrganVoicePool::renderVoices (float* out,
-                                   int count,
-                                   int organType,
-                                   const DrawbarLevels& drawbarLevels,
-                                   float chorusDepth,
-                                   float modWheel,
-                                   float attackStep,
-                                   float releaseStep,
-                                   double sampleRate,
-                                   RandomSource& random)
-{
-    if (organType < farfisa || organType > church)
-    {
-        std::fill (out, out + std::max (count, 0), 0.0f);
-        return;
-    }
-
-    const RenderArguments a { organType, &drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, &random };
-
-    switch (sinekernel::laneSet())
-    {
-        case sinekernel::LaneSet::avx512: renderAvx512 (a, out, count); break;
-        case sinekernel::LaneSet::avx2: renderAvx2 (a, out, count); break;
-        default: renderPlain (a, out, count); break;
-    }
-}
-
-template <bool fused>
-inline __attribute__ ((always_inline)) void OrganVoicePool::render (const RenderArguments& arguments, float* out, int count)
+template <>
+void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArguments& arguments, float* out, int count)
 {
     const int organType = arguments.organType;
     const DrawbarLevels& drawbarLevels = *arguments.drawbarLevels;
@@ -387,12 +316,12 @@ inline __attribute__ ((always_inline)) void OrganVoicePool::render (const Render
             for (int s = 0; s < n; ++s)
                 stepHz[o * n + s] = hz[s] * oscillatorMultiple[o] * pitch[s];
 
-        advancePhaseLoop (phase, stepHz, numPhases, rate);
+        voicepool::HWY_NAMESPACE::advancePhaseLoop (phase, stepHz, numPhases, rate);
 
         // 4. The waveform sines (64-bit, rounded), all voices together: FARFISA one
         //    per oscillator, VOX the one sine oscillator, CHURCH the first three
         //    harmonics of every oscillator (in three blocks: fundamentals, seconds, thirds).
-        alignas (64) double argument[3 * numVoices * maxOscillators]; // radians
+        alignas (64) double argument[numVoices * maxOscillators]; // radians
         alignas (64) float sine[3 * numVoices * maxOscillators];
         int numSines = 0;
 
@@ -408,37 +337,13 @@ inline __attribute__ ((always_inline)) void OrganVoicePool::render (const Render
                 argument[s] = twoPi64 * phase[5 * n + s];
             numSines = n;
         }
-        else if (mathMode == MathMode::reference)
-        {
-            for (int k = 0; k < numPhases; ++k)
-            {
-                const double a = twoPi64 * phase[k];
-                argument[k] = a;
-                argument[numPhases + k] = 2.0 * a;
-                argument[2 * numPhases + k] = 3.0 * a;
-            }
-            numSines = 3 * numPhases;
-        }
 
-        if (mathMode == MathMode::reference)
-            sinekernel::referenceSinesToFloat (argument, sine, numSines);
-        else if (organType == church)
-        {
-            // The second and third harmonics follow from the fundamental's sine s
-            // and cosine c: sin(2a) = 2 s c and sin(3a) = s (3 - 4 s^2), each
-            // within a few units in the last place of a double.
-            for (int k = 0; k < numPhases; ++k)
-            {
-                const auto sc = sinekernel::sineCosineFor<fused> (twoPi64 * phase[k]);
-                const double s = sc.sine;
-                sine[k] = static_cast<float> (s);
-                sine[numPhases + k] = static_cast<float> (2.0 * s * sc.cosine);
-                sine[2 * numPhases + k] = static_cast<float> (s * (3.0 - 4.0 * (s * s)));
-            }
-        }
+        if (organType == church)
+            voicepool::HWY_NAMESPACE::churchPartials (phase, sine, numPhases, mathMode);
+        else if (mathMode == MathMode::reference)
+            sinekernel::sinesToFloat (argument, sine, numSines, MathMode::reference);
         else
-            for (int k = 0; k < numSines; ++k)
-                sine[k] = static_cast<float> (sinekernel::sineFor<fused> (argument[k]));
+            sinekernel::HWY_NAMESPACE::SinesToFloat (argument, sine, numSines);
 
         // 5. The waveforms, across the voices.
         alignas (64) float d[numVoices]; // each voice's sample before envelope and velocity
@@ -537,6 +442,171 @@ inline __attribute__ ((always_inline)) void OrganVoicePool::render (const Render
     keepPhases();
 }
 
-void OrganVoicePool::renderPlain (const RenderArguments& a, float* out, int count) { render<false> (a, out, count); }
-BRASSGATE_LANES_AVX2 void OrganVoicePool::renderAvx2 (const RenderArguments& a, float* out, int count) { render<true> (a, out, count); }
-BRASSGATE_LANES_AVX512 void OrganVoicePool::renderAvx512 (const RenderArguments& a, float* out, int count) { render<true> (a, out, count); }
+namespace voicepool
+{
+namespace HWY_NAMESPACE
+{
+void render (OrganVoicePool& pool, const OrganVoicePool::RenderArguments& arguments, float* out, int count)
+{
+    pool.renderWith<Here> (arguments, out, count);
+}
+} // namespace HWY_NAMESPACE
+} // namespace voicepool
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace voicepool
+{
+HWY_EXPORT (render);
+
+void dispatchedRender (OrganVoicePool& pool, const OrganVoicePool::RenderArguments& arguments, float* out, int count)
+{
+    HWY_DYNAMIC_DISPATCH (render) (pool, arguments, out, count);
+}
+} // namespace voicepool
+
+double OrganVoicePool::usableSampleRate (double sampleRate) noexcept
+{
+    return ::usableSampleRate (sampleRate);
+}
+
+float OrganVoicePool::noteFrequency (int note) noexcept
+{
+    return std::pow (2.0f, static_cast<float> (note - 69) / 12.0f) * 440.0f;
+}
+
+void OrganVoicePool::startVoice (int note, float velocity, bool percussionOn, double sampleRate, RandomSource& random)
+{
+    if (note < 0 || note > 127)
+        return;
+
+    const double rate = usableSampleRate (sampleRate);
+
+    // A free voice first. A released voice at level 0 counts as free: it can
+    // never sound again (this happens to every voice started and released
+    // while the pool is not rendered, as with the tone-wheel organ selected),
+    // and taking it spares the notes still held.
+    int chosen = -1;
+
+    for (int i = 0; i < numVoices; ++i)
+    {
+        const auto& v = voices[(size_t) i];
+
+        if (! v.active || (v.released && v.level <= 0.0f))
+        {
+            chosen = i;
+            break;
+        }
+    }
+
+    // Otherwise steal the quietest voice; the lowest number wins a tie.
+    if (chosen < 0)
+    {
+        float lowestLevel = 999.0f;
+
+        for (int i = 0; i < numVoices; ++i)
+        {
+            if (voices[(size_t) i].level < lowestLevel)
+            {
+                lowestLevel = voices[(size_t) i].level;
+                chosen = i;
+            }
+        }
+
+        // Levels are never NaN in practice; should one be, the first voice goes.
+        if (chosen < 0)
+            chosen = 0;
+    }
+
+    auto& voice = voices[(size_t) chosen];
+    noteHz[(size_t) chosen] = noteFrequency (note);
+    voice.active = true;
+    voice.note = note;
+    voice.velocity = velocity;
+    voice.released = false;
+    voice.level = 0.0f;
+
+    // A random start of the modulation clock, so that voices do not wobble in step.
+    voice.vibratoTime = random.nextFloat() * twoPi32;
+    voice.vibratoCyclesRemoved = 0.0;
+
+    for (auto& p : voice.phase)
+        p = 0.0;
+
+    if (percussionOn)
+    {
+        voice.percHarmonic = random.nextBool() ? 2 : 3;
+        voice.percRemaining = static_cast<int> (rate * percussionSeconds);
+    }
+    else
+    {
+        voice.percHarmonic = 0;
+        voice.percRemaining = 0;
+    }
+
+    voice.percPhase = 0.0f;
+    voice.clickRemaining = 0; // the click phase is restarted by the next release
+}
+
+void OrganVoicePool::releaseVoices (int note, double sampleRate)
+{
+    if (note < 0 || note > 127)
+        return;
+
+    const int clickSamples = static_cast<int> (usableSampleRate (sampleRate) * clickSeconds);
+
+    // Every voice of the note: a note-on repeated without its note-off plays on
+    // two voices, and one note-off ends both.
+    for (auto& voice : voices)
+    {
+        if (voice.active && voice.note == note && ! voice.released)
+        {
+            voice.released = true;
+            voice.clickRemaining = clickSamples;
+            voice.clickPhase = 0.0f;
+        }
+    }
+}
+
+void OrganVoicePool::clearVoices()
+{
+    for (auto& v : voices)
+        v.active = false;
+}
+
+float OrganVoicePool::renderVoices (int organType,
+                                    const DrawbarLevels& drawbarLevels,
+                                    float chorusDepth,
+                                    float modWheel,
+                                    float attackStep,
+                                    float releaseStep,
+                                    double sampleRate,
+                                    RandomSource& random)
+{
+    float sample = 0.0f;
+    renderVoices (&sample, 1, organType, drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, random);
+    return sample;
+}
+
+void OrganVoicePool::renderVoices (float* out,
+                                   int count,
+                                   int organType,
+                                   const DrawbarLevels& drawbarLevels,
+                                   float chorusDepth,
+                                   float modWheel,
+                                   float attackStep,
+                                   float releaseStep,
+                                   double sampleRate,
+                                   RandomSource& random)
+{
+    if (organType < farfisa || organType > church)
+    {
+        std::fill (out, out + std::max (count, 0), 0.0f);
+        return;
+    }
+
+    const RenderArguments a { organType, &drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, &random };
+
+    voicepool::dispatchedRender (*this, a, out, count);
+}
+#endif

@@ -77,8 +77,7 @@ public:
     // 2^((note - 69) / 12) * 440 in single precision, Hz.
     static float noteFrequency (int note) noexcept;
 
-private:
-    // renderVoices' arguments, handed to the variant compiled for this processor.
+    // renderVoices' arguments, handed to the loops compiled for this processor.
     struct RenderArguments
     {
         int organType;
@@ -92,13 +91,12 @@ private:
     };
 
     // count samples of all voices, written as loops across the voices; compiled
-    // once per instruction set (plain SSE2, AVX2, AVX-512) and picked at run time.
-    template <bool fused>
-    inline __attribute__ ((always_inline)) void render (const RenderArguments& arguments, float* out, int count);
-    void renderPlain (const RenderArguments& arguments, float* out, int count);
-    void renderAvx2 (const RenderArguments& arguments, float* out, int count);
-    void renderAvx512 (const RenderArguments& arguments, float* out, int count);
+    // once per instruction set in OrganVoicePool.cpp, where renderVoices calls
+    // the one the SIMD library chose for this processor.
+    template <class InstructionSet>
+    void renderWith (const RenderArguments& arguments, float* out, int count);
 
+private:
     std::array<OrganVoice, numVoices> voices {};
     std::array<float, numVoices> noteHz {}; // f(note) of each voice's note, Hz, set when the voice starts
     MathMode mathMode = MathMode::fast;     // arithmetic of the sines

@@ -1,96 +1,59 @@
+// The array functions of the sine kernel, compiled once per instruction set;
+// the SIMD library picks the widest this processor runs, once per process.
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "SineKernel.cpp"
+#include <hwy/foreach_target.h> // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "SineKernel-inl.h"
 #include "SineKernel.h"
 
-#include <algorithm>
-#include <atomic>
-
-// The lane width is picked once, when the program starts: AVX-512 or AVX2 with
-// fused multiply-adds where the processor has them, plain SSE2 otherwise. The
-// loops are written for the compiler to vectorise; each variant below is the
-// same loop compiled for its instruction set.
+HWY_BEFORE_NAMESPACE();
 namespace sinekernel
 {
-namespace
+namespace HWY_NAMESPACE
 {
-template <bool fused>
-inline __attribute__ ((always_inline)) void sineLoop (const double* __restrict x, float* __restrict out, int n) noexcept
+void sinesToFloatHere (const double* x, float* out, int n) { SinesToFloat (x, out, n); }
+void sinesOfFloatsHere (const float* x, float* out, int n) { SinesOfFloats<false> (x, out, n); }
+void cosinesOfFloatsHere (const float* x, float* out, int n) { SinesOfFloats<true> (x, out, n); }
+void tangentsHere (const float* x, float* out, int n) { TangentsOfFloats (x, out, n); }
+} // namespace HWY_NAMESPACE
+} // namespace sinekernel
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace sinekernel
 {
-    for (int i = 0; i < n; ++i)
-        out[i] = static_cast<float> (sineFor<fused> (x[i]));
+HWY_EXPORT (sinesToFloatHere);
+HWY_EXPORT (sinesOfFloatsHere);
+HWY_EXPORT (cosinesOfFloatsHere);
+HWY_EXPORT (tangentsHere);
+
+namespace hn = hwy::HWY_NAMESPACE; // the instruction set the whole program is compiled for
+
+double sine (double x) noexcept
+{
+    const hn::CappedTag<double, 1> d;
+    return hn::GetLane (HWY_NAMESPACE::Sine (d, hn::Set (d, x)));
 }
 
-template <bool fused>
-inline __attribute__ ((always_inline)) void floatSineLoop (const float* __restrict x, float* __restrict out, int n) noexcept
+double hyperbolicTangent (double x) noexcept
 {
-    for (int i = 0; i < n; ++i)
-        out[i] = static_cast<float> (sineFor<fused> (static_cast<double> (x[i])));
+    const hn::CappedTag<double, 1> d;
+    return hn::GetLane (HWY_NAMESPACE::HyperbolicTangent (d, hn::Set (d, x)));
 }
 
-template <bool fused>
-inline __attribute__ ((always_inline)) void floatCosineLoop (const float* __restrict x, float* __restrict out, int n) noexcept
+void sinesToFloat (const double* x, float* out, int n, MathMode mode) noexcept
 {
-    for (int i = 0; i < n; ++i)
-        out[i] = static_cast<float> (sineCosineFor<fused> (static_cast<double> (x[i])).cosine);
-}
-
-// Element by element, so the output may be the input.
-inline __attribute__ ((always_inline)) void tanhLoop (const float* x, float* out, int n) noexcept
-{
-    for (int i = 0; i < n; ++i)
-        out[i] = static_cast<float> (hyperbolicTangent (static_cast<double> (x[i])));
-}
-
-void plainFloatCosines (const float* x, float* out, int n) noexcept { floatCosineLoop<false> (x, out, n); }
-BRASSGATE_LANES_AVX2 void avx2FloatCosines (const float* x, float* out, int n) noexcept { floatCosineLoop<true> (x, out, n); }
-BRASSGATE_LANES_AVX512 void avx512FloatCosines (const float* x, float* out, int n) noexcept { floatCosineLoop<true> (x, out, n); }
-
-void plainTangents (const float* x, float* out, int n) noexcept { tanhLoop (x, out, n); }
-BRASSGATE_LANES_AVX2 void avx2Tangents (const float* x, float* out, int n) noexcept { tanhLoop (x, out, n); }
-BRASSGATE_LANES_AVX512 void avx512Tangents (const float* x, float* out, int n) noexcept { tanhLoop (x, out, n); }
-
-void plainSines (const double* x, float* out, int n) noexcept { sineLoop<false> (x, out, n); }
-BRASSGATE_LANES_AVX2 void avx2Sines (const double* x, float* out, int n) noexcept { sineLoop<true> (x, out, n); }
-BRASSGATE_LANES_AVX512 void avx512Sines (const double* x, float* out, int n) noexcept { sineLoop<true> (x, out, n); }
-
-void plainFloatSines (const float* x, float* out, int n) noexcept { floatSineLoop<false> (x, out, n); }
-BRASSGATE_LANES_AVX2 void avx2FloatSines (const float* x, float* out, int n) noexcept { floatSineLoop<true> (x, out, n); }
-BRASSGATE_LANES_AVX512 void avx512FloatSines (const float* x, float* out, int n) noexcept { floatSineLoop<true> (x, out, n); }
-
-LaneSet pickLaneSet() noexcept
-{
-#if BRASSGATE_HAVE_WIDE_LANES
-    __builtin_cpu_init();
-    const bool fma = __builtin_cpu_supports ("fma");
-    if (fma && __builtin_cpu_supports ("avx512f") && __builtin_cpu_supports ("avx512dq")
-        && __builtin_cpu_supports ("avx512vl") && __builtin_cpu_supports ("avx512bw") && __builtin_cpu_supports ("avx512cd"))
-        return LaneSet::avx512;
-    if (fma && __builtin_cpu_supports ("avx2") && __builtin_cpu_supports ("bmi2"))
-        return LaneSet::avx2;
-#endif
-    return LaneSet::plain;
-}
-
-std::atomic<LaneSet> widestAllowed { LaneSet::avx512 };
-} // namespace
-
-LaneSet laneSet() noexcept
-{
-    static const LaneSet best = pickLaneSet();
-    return std::min (best, widestAllowed.load (std::memory_order_relaxed));
-}
-
-void limitLaneSet (LaneSet widest) noexcept
-{
-    widestAllowed.store (widest, std::memory_order_relaxed);
-}
-
-void sinesToFloat (const double* x, float* out, int n) noexcept
-{
-    switch (laneSet())
+    if (mode == MathMode::reference)
     {
-        case LaneSet::avx512: avx512Sines (x, out, n); break;
-        case LaneSet::avx2: avx2Sines (x, out, n); break;
-        default: plainSines (x, out, n); break;
+        for (int i = 0; i < n; ++i)
+            out[i] = static_cast<float> (std::sin (x[i]));
+        return;
     }
+
+    HWY_DYNAMIC_DISPATCH (sinesToFloatHere) (x, out, n);
 }
 
 void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
@@ -102,12 +65,7 @@ void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
         return;
     }
 
-    switch (laneSet())
-    {
-        case LaneSet::avx512: avx512FloatSines (x, out, n); break;
-        case LaneSet::avx2: avx2FloatSines (x, out, n); break;
-        default: plainFloatSines (x, out, n); break;
-    }
+    HWY_DYNAMIC_DISPATCH (sinesOfFloatsHere) (x, out, n);
 
     // Arguments beyond the kernel's range (a modulation clock left running for
     // days at a very low sample rate) go to the library.
@@ -125,14 +83,8 @@ void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
         return;
     }
 
-    switch (laneSet())
-    {
-        case LaneSet::avx512: avx512FloatCosines (x, out, n); break;
-        case LaneSet::avx2: avx2FloatCosines (x, out, n); break;
-        default: plainFloatCosines (x, out, n); break;
-    }
+    HWY_DYNAMIC_DISPATCH (cosinesOfFloatsHere) (x, out, n);
 
-    // Arguments beyond the kernel's range go to the library.
     for (int i = 0; i < n; ++i)
         if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
             out[i] = std::cos (x[i]);
@@ -147,17 +99,18 @@ void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexc
         return;
     }
 
-    switch (laneSet())
-    {
-        case LaneSet::avx512: avx512Tangents (x, out, n); break;
-        case LaneSet::avx2: avx2Tangents (x, out, n); break;
-        default: plainTangents (x, out, n); break;
-    }
+    HWY_DYNAMIC_DISPATCH (tangentsHere) (x, out, n);
 }
 
-void referenceSinesToFloat (const double* x, float* out, int n) noexcept
+const char* instructionSetName() noexcept
 {
-    for (int i = 0; i < n; ++i)
-        out[i] = static_cast<float> (std::sin (x[i]));
+    const std::int64_t supported = hwy::SupportedTargets() & HWY_TARGETS;
+    const std::int64_t best = supported & -supported; // lower bits are wider sets
+  #if HWY_ARCH_X86
+    if (best == HWY_AVX3 || best == HWY_AVX3_DL)
+        return "AVX-512";
+  #endif
+    return hwy::TargetName (best);
 }
 } // namespace sinekernel
+#endif

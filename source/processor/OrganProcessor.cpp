@@ -4,6 +4,7 @@
 #include "OrganEditor.h"
 #include "OutputStage.h"
 #include "ReverbSettings.h"
+#include "SampleRate.h"
 #include "SavedStateCheck.h"
 
 #include <cmath>
@@ -15,7 +16,6 @@ namespace
 constexpr int directDrawbarControllers[numDrawbars] = { 41, 42, 43, 44, 45, 46, 47, 48, 49 };
 constexpr int invertedDrawbarControllers[numDrawbars] = { 21, 22, 23, 24, 25, 26, 27, 28, 29 };
 
-constexpr double defaultSampleRate = 44100.0; // Hz
 
 // The order in which a block reads the parameters: the sound-shaping values first,
 // the switches last. It only matters while a host writes parameters concurrently.
@@ -90,7 +90,7 @@ void OrganProcessor::prepareToPlay (double newSampleRate, int)
 {
     // A rate of zero, a negative or a non-finite rate would turn every step size
     // into infinity or NaN; such a host gets the default rate instead.
-    sampleRate = (std::isfinite (newSampleRate) && newSampleRate > 0.0) ? newSampleRate : defaultSampleRate;
+    sampleRate = usableSampleRate (newSampleRate);
 
     voicePool.clearVoices();
     leslie.reset();
@@ -133,7 +133,16 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
     const int numChannels = buffer.getNumChannels();
     float* left = numChannels > 0 ? buffer.getWritePointer (0) : nullptr;
     float* right = numChannels > 1 ? buffer.getWritePointer (1) : nullptr;
-    const int scannerMode = TonewheelGenerator::scannerModeFor (settings.chorusDepth);
+    TonewheelGenerator::Settings tonewheelSettings;
+    tonewheelSettings.drawbarLevels = settings.drawbarLevels;
+    tonewheelSettings.chorusAmount = settings.chorusDepth;
+    tonewheelSettings.scannerMode = TonewheelGenerator::scannerModeFor (settings.chorusDepth);
+    tonewheelSettings.percussionOn = settings.percussionOn;
+    tonewheelSettings.percThird = settings.percThird;
+    tonewheelSettings.percFast = settings.percFastOn;
+    tonewheelSettings.keyClick = settings.keyClickLevel;
+    tonewheelSettings.percSoft = settings.percSoftOn;
+    tonewheelSettings.paradise = settings.paradiseModOn;
 
     // The chain stage by stage, a pass of samples at a time: each stage keeps
     // its own per-sample order, and none reads another's later samples.
@@ -147,9 +156,7 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
         const int count = std::min (maxPass, numSamples - start);
 
         if (settings.organType == 0)
-            tonewheels.renderBlock (mono, count, settings.drawbarLevels, settings.chorusDepth, scannerMode,
-                                    settings.percussionOn, settings.percThird, settings.percFastOn,
-                                    settings.keyClickLevel, settings.percSoftOn, settings.paradiseModOn);
+            tonewheels.renderBlock (mono, count, tonewheelSettings);
         else
             voicePool.renderVoices (mono, count, settings.organType, settings.drawbarLevels, settings.chorusDepth, modWheel,
                                     settings.voiceAttackStep, settings.voiceReleaseStep, sampleRate, randomSource);

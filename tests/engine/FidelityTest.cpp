@@ -1,3 +1,4 @@
+#include "InstructionSets.h"
 #include "RenderScenarios.h"
 
 #include <gtest/gtest.h>
@@ -100,12 +101,7 @@ INSTANTIATE_TEST_SUITE_P (TenSecondsAt48kHz, Fidelity, ::testing::ValuesIn (allS
 // widest are what other processors run: they must agree with the library too.
 TEST (Fidelity, NarrowerInstructionSetsMatchTheLibraryToo)
 {
-    const auto widest = sinekernel::laneSet();
-    std::vector<sinekernel::LaneSet> narrower;
-    for (auto set : { sinekernel::LaneSet::plain, sinekernel::LaneSet::avx2 })
-        if (set < widest)
-            narrower.push_back (set);
-
+    const auto sets = instructionsets::available();
     for (const auto& scenario : allScenarios())
     {
         if (scenario.name != "B3 all drawbars ten keys" && scenario.name != "B3 phrase of overlapping notes"
@@ -113,17 +109,16 @@ TEST (Fidelity, NarrowerInstructionSetsMatchTheLibraryToo)
             continue;
 
         const auto reference = scenarios::render (scenario, MathMode::reference);
-        for (auto set : narrower)
+        for (size_t i = 1; i < sets.size(); ++i) // the widest is the other test's
         {
-            sinekernel::limitLaneSet (set);
-            const auto fast = scenarios::render (scenario, MathMode::fast);
-            sinekernel::limitLaneSet (sinekernel::LaneSet::avx512);
-
-            for (auto output : { &scenarios::Render::engine, &scenarios::Render::left })
-            {
-                const auto d = largestDifference (fast.*output, reference.*output);
-                EXPECT_LE (d.worst, tolerance) << scenario.name << ", lane set " << static_cast<int> (set) << ", sample " << d.at;
-            }
+            instructionsets::with (sets[i], [&] {
+                const auto fast = scenarios::render (scenario, MathMode::fast);
+                for (auto output : { &scenarios::Render::engine, &scenarios::Render::left })
+                {
+                    const auto d = largestDifference (fast.*output, reference.*output);
+                    EXPECT_LE (d.worst, tolerance) << scenario.name << ", " << instructionsets::nameOf (sets[i]) << ", sample " << d.at;
+                }
+            });
         }
     }
 }

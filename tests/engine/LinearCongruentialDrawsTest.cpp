@@ -1,3 +1,4 @@
+#include "InstructionSets.h"
 #include "LinearCongruentialDraws.h"
 
 #include <gtest/gtest.h>
@@ -41,16 +42,6 @@ std::int64_t seedBefore (std::uint64_t state, int steps)
     return static_cast<std::int64_t> (state);
 }
 
-std::vector<sinekernel::LaneSet> supportedLaneSets()
-{
-    std::vector<sinekernel::LaneSet> sets { sinekernel::LaneSet::plain };
-    if (sinekernel::laneSet() != sinekernel::LaneSet::plain)
-        sets.push_back (sinekernel::LaneSet::avx2);
-    if (sinekernel::laneSet() == sinekernel::LaneSet::avx512)
-        sets.push_back (sinekernel::LaneSet::avx512);
-    return sets;
-}
-
 bool sameBits (float a, float b)
 {
     return std::memcmp (&a, &b, sizeof a) == 0;
@@ -83,28 +74,30 @@ TEST (LinearCongruentialDraws, EveryVariantGivesTheScalarSequenceAndSeedForAnySe
     ScalarGenerator probe { seeds[7] };
     ASSERT_EQ (probe.nextFloat(), 1.0f - FLT_EPSILON);
 
-    for (auto lanes : supportedLaneSets())
+    for (const auto target : instructionsets::available())
     {
-        for (std::int64_t seed : seeds)
-        {
-            for (int count : counts)
+        instructionsets::with (target, [&] {
+            for (std::int64_t seed : seeds)
             {
-                ScalarGenerator scalar { seed };
-                std::vector<float> expected ((size_t) count + 1, -1.0f);
-                for (int i = 0; i < count; ++i)
-                    expected[(size_t) i] = scalar.nextFloat();
+                for (int count : counts)
+                {
+                    ScalarGenerator scalar { seed };
+                    std::vector<float> expected ((size_t) count + 1, -1.0f);
+                    for (int i = 0; i < count; ++i)
+                        expected[(size_t) i] = scalar.nextFloat();
 
-                std::vector<float> got ((size_t) count + 1, -1.0f); // one beyond, which must stay untouched
-                const std::int64_t next = LinearCongruentialDraws::nextFloats (seed, got.data(), count, lanes);
+                    std::vector<float> got ((size_t) count + 1, -1.0f); // one beyond, which must stay untouched
+                    const std::int64_t next = LinearCongruentialDraws::nextFloats (seed, got.data(), count);
 
-                const auto where = ::testing::Message() << "lane set " << static_cast<int> (lanes) << ", seed " << seed
-                                                        << ", count " << count;
-                ASSERT_EQ (next, scalar.seed) << where;
-                for (size_t i = 0; i < got.size(); ++i)
-                    ASSERT_TRUE (sameBits (got[i], expected[i])) << where << ", draw " << i << ": " << got[i]
-                                                                 << " instead of " << expected[i];
+                    const auto where = ::testing::Message() << instructionsets::nameOf (target) << ", seed " << seed
+                                                            << ", count " << count;
+                    ASSERT_EQ (next, scalar.seed) << where;
+                    for (size_t i = 0; i < got.size(); ++i)
+                        ASSERT_TRUE (sameBits (got[i], expected[i])) << where << ", draw " << i << ": " << got[i]
+                                                                     << " instead of " << expected[i];
+                }
             }
-        }
+        });
     }
 }
 

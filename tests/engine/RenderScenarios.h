@@ -168,7 +168,15 @@ inline Render render (const Scenario& s, MathMode mode)
     pool->clearVoices();
     leslie->reset();
 
-    const int scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
+    TonewheelGenerator::Settings settings;
+    settings.drawbarLevels = s.drawbars;
+    settings.chorusAmount = s.chorus;
+    settings.scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
+    settings.percussionOn = s.percussion;
+    settings.percThird = s.percThird;
+    settings.percFast = s.percFast;
+    settings.keyClick = s.keyClick;
+    settings.percSoft = s.percSoft;
     const float attackStep = 1.0f / (static_cast<float> (sampleRate) * 0.005f);
     const float releaseStep = 1.0f / (static_cast<float> (sampleRate) * 0.025f);
 
@@ -205,8 +213,7 @@ inline Render render (const Scenario& s, MathMode mode)
         float* saturated = out.saturated.data() + n;
 
         if (s.organType == 0)
-            generator->renderBlock (engine, count, s.drawbars, s.chorus, scannerMode, s.percussion, s.percThird,
-                                    s.percFast, s.keyClick, s.percSoft, false);
+            generator->renderBlock (engine, count, settings);
         else
             pool->renderVoices (engine, count, s.organType, s.drawbars, s.chorus, s.modWheel, attackStep, releaseStep,
                                 sampleRate, random);

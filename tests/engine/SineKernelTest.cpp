@@ -1,3 +1,40 @@
+// The kernels are compiled here once per instruction set, as the engines
+// compile them, so each variant's double-precision results can be checked.
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "SineKernelTest.cpp"
+#include <hwy/foreach_target.h> // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "SineKernel-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace sinekerneltest
+{
+namespace HWY_NAMESPACE
+{
+namespace hn = hwy::HWY_NAMESPACE;
+
+// sin x and cos x into sine[i] and cosine[i] for n values, n a multiple of 16.
+void sinesAndCosines (const double* x, double* sine, double* cosine, double* sineAlone, int n)
+{
+    const hn::ScalableTag<double> d;
+    for (int i = 0; i < n; i += static_cast<int> (hn::Lanes (d)))
+    {
+        hn::Vec<decltype (d)> s, c;
+        sinekernel::HWY_NAMESPACE::SineCosine (d, hn::LoadU (d, x + i), s, c);
+        hn::StoreU (s, d, sine + i);
+        hn::StoreU (c, d, cosine + i);
+        hn::StoreU (sinekernel::HWY_NAMESPACE::Sine (d, hn::LoadU (d, x + i)), d, sineAlone + i);
+    }
+}
+} // namespace HWY_NAMESPACE
+} // namespace sinekerneltest
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+#include "InstructionSets.h"
 #include "SineKernel.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +42,11 @@
 #include <cmath>
 #include <random>
 #include <vector>
+
+namespace sinekerneltest
+{
+HWY_EXPORT (sinesAndCosines);
+}
 
 namespace
 {
@@ -43,95 +85,87 @@ std::vector<double> samplesOf (const Range& r, int count)
 }
 } // namespace
 
-TEST (SineKernel, BothVariantsStayWithinTwoUnitsInTheLastPlace)
+TEST (SineKernel, EveryInstructionSetStaysWithinTwoUnitsInTheLastPlace)
 {
-    for (const auto& r : ranges)
+    // The variants with fused multiply-adds and those without, sine alone and
+    // sine with cosine; sin 2x as 2 sin x cos x, whose relative error is the
+    // sum of the factors', stays within a few units everywhere, zero crossings included.
+    for (const auto target : instructionsets::available())
     {
-        double worstPlain = 0.0, worstFused = 0.0;
+        instructionsets::with (target, [&] {
+            const auto name = instructionsets::nameOf (target);
+            for (const auto& r : ranges)
+            {
+                const auto x = samplesOf (r, 100000);
+                std::vector<double> sine (x.size()), cosine (x.size()), sineAlone (x.size());
+                HWY_DYNAMIC_DISPATCH (sinekerneltest::sinesAndCosines) (x.data(), sine.data(), cosine.data(), sineAlone.data(), (int) x.size());
 
-        for (double x : samplesOf (r, 200000))
-        {
-            worstPlain = std::max (worstPlain, ulpsBetween (sinekernel::sineFor<false> (x), std::sin (x)));
-            worstFused = std::max (worstFused, ulpsBetween (sinekernel::sineFor<true> (x), std::sin (x)));
-        }
+                double worst[4] = {}; // sine alone, sine, cosine, double angle
+                for (size_t i = 0; i < x.size(); ++i)
+                {
+                    worst[0] = std::max (worst[0], ulpsBetween (sineAlone[i], std::sin (x[i])));
+                    worst[1] = std::max (worst[1], ulpsBetween (sine[i], std::sin (x[i])));
+                    worst[2] = std::max (worst[2], ulpsBetween (cosine[i], std::cos (x[i])));
+                    worst[3] = std::max (worst[3], ulpsBetween (2.0 * sine[i] * cosine[i], std::sin (2.0 * x[i])));
+                }
+                EXPECT_LE (worst[0], 2.0) << r.what << ", " << name << " sine";
+                EXPECT_LE (worst[1], 2.0) << r.what << ", " << name << " sine with cosine";
+                EXPECT_LE (worst[2], 2.0) << r.what << ", " << name << " cosine";
+                EXPECT_LE (worst[3], 5.0) << r.what << ", " << name << " double angle";
+            }
 
-        EXPECT_LE (worstPlain, 2.0) << r.what;
-        EXPECT_LE (worstFused, 2.0) << r.what;
+            // Exact points.
+            const double x[16] = { 0.0, 1.0e-300 };
+            double sine[16], cosine[16], sineAlone[16];
+            HWY_DYNAMIC_DISPATCH (sinekerneltest::sinesAndCosines) (x, sine, cosine, sineAlone, 16);
+            EXPECT_EQ (sineAlone[0], 0.0) << name;
+            EXPECT_EQ (sineAlone[1], 1.0e-300) << name;
+            EXPECT_EQ (sine[0], 0.0) << name;
+            EXPECT_EQ (cosine[0], 1.0) << name;
+        });
     }
 
-    // Exact points.
     EXPECT_EQ (sinekernel::sine (0.0), 0.0);
-    EXPECT_EQ (sinekernel::sineFor<true> (0.0), 0.0);
     EXPECT_EQ (sinekernel::sine (1.0e-300), 1.0e-300);
 }
 
-TEST (SineKernel, SineCosineStaysWithinTwoUnitsInTheLastPlaceAndGivesTheDoubleAngle)
+TEST (SineKernel, BatchesRoundLikeTheLibraryOnEveryInstructionSetAndReferenceModeIsTheLibrary)
 {
-    // sin 2x as 2 sin x cos x: the product's relative error is the sum of the
-    // factors', so it stays within a few units everywhere, zero crossings included.
-    for (const auto& r : ranges)
+    for (const auto target : instructionsets::available())
     {
-        double worst[2][3] = {}; // variant (plain, fused) x (sine, cosine, double angle)
+        instructionsets::with (target, [&] {
+            SCOPED_TRACE (instructionsets::nameOf (target));
+            // Wide batches (with a tail that is not a whole vector) must give what one
+            // value at a time gives: float(sin x), which a 2-unit double error changes
+            // only where the exact value sits on a float rounding boundary.
+            const auto x = samplesOf (ranges[1], 100003);
+            std::vector<float> fast (x.size()), reference (x.size());
+            sinekernel::sinesToFloat (x.data(), fast.data(), (int) x.size(), MathMode::fast);
+            sinekernel::sinesToFloat (x.data(), reference.data(), (int) x.size(), MathMode::reference);
 
-        for (double x : samplesOf (r, 200000))
-        {
-            const sinekernel::SineCosine results[2] = { sinekernel::sineCosineFor<false> (x), sinekernel::sineCosineFor<true> (x) };
-            for (int v = 0; v < 2; ++v)
+            int differing = 0;
+            for (size_t i = 0; i < x.size(); ++i)
             {
-                const auto& sc = results[v];
-                worst[v][0] = std::max (worst[v][0], ulpsBetween (sc.sine, std::sin (x)));
-                worst[v][1] = std::max (worst[v][1], ulpsBetween (sc.cosine, std::cos (x)));
-                worst[v][2] = std::max (worst[v][2], ulpsBetween (2.0 * sc.sine * sc.cosine, std::sin (2.0 * x)));
+                EXPECT_EQ (reference[i], static_cast<float> (std::sin (x[i])));
+                if (fast[i] != reference[i])
+                {
+                    ++differing;
+                    EXPECT_LE (std::abs (fast[i] - reference[i]), std::abs (std::nextafter (reference[i], 2.0f) - reference[i]));
+                }
             }
-        }
+            EXPECT_LE (differing, 2) << "of " << x.size();
 
-        for (int v = 0; v < 2; ++v)
-        {
-            const char* variant = v == 0 ? "plain" : "fused";
-            EXPECT_LE (worst[v][0], 2.0) << r.what << ", " << variant << " sine";
-            EXPECT_LE (worst[v][1], 2.0) << r.what << ", " << variant << " cosine";
-            EXPECT_LE (worst[v][2], 5.0) << r.what << ", " << variant << " double angle";
-        }
-    }
-
-    for (const auto& sc : { sinekernel::sineCosineFor<false> (0.0), sinekernel::sineCosineFor<true> (0.0) })
-    {
-        EXPECT_EQ (sc.sine, 0.0);
-        EXPECT_EQ (sc.cosine, 1.0);
-    }
-}
-
-TEST (SineKernel, BatchesRoundLikeTheLibraryAndReferenceModeIsTheLibrary)
-{
-    // Wide batches (with a tail that is not a whole vector) must give what one
-    // value at a time gives: float(sin x), which a 2-unit double error changes
-    // only where the exact value sits on a float rounding boundary.
-    const auto x = samplesOf (ranges[1], 100003);
-    std::vector<float> fast (x.size()), reference (x.size());
-    sinekernel::sinesToFloat (x.data(), fast.data(), (int) x.size(), MathMode::fast);
-    sinekernel::sinesToFloat (x.data(), reference.data(), (int) x.size(), MathMode::reference);
-
-    int differing = 0;
-    for (size_t i = 0; i < x.size(); ++i)
-    {
-        EXPECT_EQ (reference[i], static_cast<float> (std::sin (x[i])));
-        if (fast[i] != reference[i])
-        {
-            ++differing;
-            EXPECT_LE (std::abs (fast[i] - reference[i]), std::abs (std::nextafter (reference[i], 2.0f) - reference[i]));
-        }
-    }
-    EXPECT_LE (differing, 2) << "of " << x.size();
-
-    // Single-precision arguments, including ones beyond the kernel's range.
-    std::vector<float> xf = { 0.0f, 1.0e-20f, 0.5f, -3.0f, 1234.5f, 5.0e6f, -3.0e9f, 1.0e30f };
-    std::vector<float> sf (xf.size()), rf (xf.size());
-    sinekernel::sinesOfFloats (xf.data(), sf.data(), (int) xf.size(), MathMode::fast);
-    sinekernel::sinesOfFloats (xf.data(), rf.data(), (int) xf.size(), MathMode::reference);
-    for (size_t i = 0; i < xf.size(); ++i)
-    {
-        EXPECT_EQ (rf[i], std::sin (xf[i])) << xf[i];
-        EXPECT_NEAR (sf[i], std::sin (xf[i]), 1.0e-7) << xf[i];
+            // Single-precision arguments, including ones beyond the kernel's range.
+            std::vector<float> xf = { 0.0f, 1.0e-20f, 0.5f, -3.0f, 1234.5f, 5.0e6f, -3.0e9f, 1.0e30f };
+            std::vector<float> sf (xf.size()), rf (xf.size());
+            sinekernel::sinesOfFloats (xf.data(), sf.data(), (int) xf.size(), MathMode::fast);
+            sinekernel::sinesOfFloats (xf.data(), rf.data(), (int) xf.size(), MathMode::reference);
+            for (size_t i = 0; i < xf.size(); ++i)
+            {
+                EXPECT_EQ (rf[i], std::sin (xf[i])) << xf[i];
+                EXPECT_NEAR (sf[i], std::sin (xf[i]), 1.0e-7) << xf[i];
+            }
+        });
     }
 }
 
@@ -166,6 +200,21 @@ TEST (SineKernel, TangentStaysWithinAFewUnitsInTheLastPlaceAndSaturates)
     EXPECT_TRUE (std::signbit (sinekernel::hyperbolicTangent (-0.0)));
     EXPECT_TRUE (std::isnan (sinekernel::hyperbolicTangent (NAN)));
 
+    // Many at a time: the same bits as one at a time on every instruction set.
+    std::vector<float> xs;
+    for (int e = -30; e <= 5; ++e)
+        for (float m : { 1.0f, 1.37f, -1.81f })
+            xs.push_back (std::ldexp (m, e));
+    for (const auto target : instructionsets::available())
+    {
+        instructionsets::with (target, [&] {
+            std::vector<float> batch (xs.size());
+            sinekernel::hyperbolicTangents (xs.data(), batch.data(), (int) xs.size(), MathMode::fast);
+            for (size_t i = 0; i < xs.size(); ++i)
+                ASSERT_EQ (batch[i], sinekernel::hyperbolicTangent (xs[i], MathMode::fast)) << xs[i] << ", " << instructionsets::nameOf (target);
+        });
+    }
+
     // Single precision: the reference mode is the library's tanhf; the kernel rounds to within one unit of it.
     for (float x : { -3.0f, -0.4f, 1.0e-6f, 0.3f, 0.7f, 2.5f, 9.5f })
     {
@@ -174,3 +223,4 @@ TEST (SineKernel, TangentStaysWithinAFewUnitsInTheLastPlaceAndSaturates)
                      std::abs (std::nextafter (std::tanh (x), 2.0f) - std::tanh (x))) << x;
     }
 }
+#endif

@@ -818,48 +818,54 @@ TEST (TonewheelWheels, LowWheelsLeaveOutHarmonicsAboveTheAliasLimit)
 
 TEST (TonewheelWheels, UnheardWheelsRestAndWakeAsIfTheyHadRunThroughout)
 {
-    // The generator works out only the wheels that sounding keys can hear and
-    // rebuilds a pickup filter when its wheel is heard again. Against the plain
-    // path (every wheel on every sample, the reference arithmetic): long pauses,
-    // drawbars pulled while keys are held, the percussion's harmonic switched,
-    // and a prepare in the middle, at a low, a usual and a high rate.
+    // The bank works out only the heard wheels and rebuilds a pickup filter
+    // when its wheel is heard again. Against a bank that hears every wheel all
+    // the time: long pauses, upper wheels heard, dropped and heard again in
+    // passes of every length, and a prepare in the middle, at a low, a usual
+    // and a high rate.
+    WheelSet upper, mixed;
+    for (int i = 70; i < 91; ++i)
+        upper.add (i);
+    for (int i : { 20, 47, 48, 55, 60, 83, 90 })
+        mixed.add (i);
+
     for (const double rate : { 8000.0, 48000.0, 384000.0 })
     {
-        auto lazy = std::make_unique<TonewheelGenerator>();
-        auto plain = std::make_unique<TonewheelGenerator>();
-        plain->setMathMode (MathMode::reference);
-
-        Settings s;
-        s.percussion = true;
-        s.keyClick = 0.5f;
-        s.chorus = 0.3f;
+        auto lazy = std::make_unique<WheelBank>();
+        auto always = std::make_unique<WheelBank>();
         double worst = 0.0;
+        int pass = 0;
+        double time = 0.0;
 
-        const auto play = [&] (double seconds) {
-            for (int n = 0; n < samplesFor (seconds, rate); ++n)
-                worst = std::max (worst, (double) std::abs (renderSample (*lazy, s) - renderSample (*plain, s)));
-        };
-        const auto both = [&] (auto&& action) {
-            action (*lazy);
-            action (*plain);
+        const auto play = [&] (WheelSet heard, double seconds, double sampleRate) {
+            lazy->setHeard (heard);
+            always->setHeard (WheelSet::all());
+            for (int done = 0; done < samplesFor (seconds, sampleRate);)
+            {
+                const int count = 1 + (pass++ * 7) % WheelBank::wheelPass;
+                float pitch[WheelBank::wheelPass];
+                for (int t = 0; t < count; ++t, time += 1.0 / sampleRate)
+                    pitch[t] = static_cast<float> (1.0 + 0.0003 * std::sin (2.0 * pi * 0.5 * time));
+                lazy->process (pitch, count, MathMode::fast);
+                always->process (pitch, count, MathMode::fast);
+                for (int t = 0; t < count; ++t)
+                    for (int i = 0; i < TonewheelGenerator::numWheels; ++i)
+                        if (heard.contains (i))
+                            worst = std::max (worst, (double) std::abs (lazy->row (t)[i] - always->row (t)[i]));
+                done += count;
+            }
         };
 
-        both ([&] (TonewheelGenerator& g) { g.prepare (rate); });
-        play (0.7);
-        s.drawbars[8] = 1.0f; // 1' only: the filtered upper wheels
-        both ([] (TonewheelGenerator& g) { g.noteOn (60, 0.9f); g.noteOn (96, 0.7f); });
-        play (0.2);
-        for (auto& d : s.drawbars)
-            d = 0.75f; // every drawbar, keys held
-        s.third = true;
-        play (0.2);
-        both ([] (TonewheelGenerator& g) { g.noteOff (60); g.noteOff (96); });
-        play (0.5);
-        both ([] (TonewheelGenerator& g) { g.noteOn (41, 0.8f); g.noteOn (84, 0.8f); });
-        play (0.1);
-        both ([&] (TonewheelGenerator& g) { g.prepare (rate * 0.5); });
-        both ([] (TonewheelGenerator& g) { g.noteOn (48, 0.8f); g.noteOn (79, 0.8f); });
-        play (0.3);
+        lazy->prepare (rate, MathMode::fast);
+        always->prepare (rate, MathMode::fast);
+        play ({}, 0.7, rate);
+        play (upper, 0.2, rate);
+        play (mixed, 0.1, rate);
+        play ({}, 0.5, rate);
+        play (upper | mixed, 0.1, rate);
+        lazy->prepare (rate * 0.5, MathMode::fast);
+        always->prepare (rate * 0.5, MathMode::fast);
+        play (mixed, 0.3, rate * 0.5);
 
         EXPECT_LE (worst, 1.0e-6) << "at " << rate << " Hz";
     }
@@ -891,9 +897,16 @@ TEST (TonewheelGenerator, BlocksGiveTheSamplesOfOneSampleAtATime)
             std::vector<float> block (1000);
             int at = 0;
             const auto play = [&] {
-                blocks->renderBlock (block.data(), (int) block.size(), s.drawbars, s.chorus,
-                                     TonewheelGenerator::scannerModeFor (s.chorus), s.percussion, s.third, s.fast,
-                                     s.keyClick, s.soft, false);
+                TonewheelGenerator::Settings settings;
+                settings.drawbarLevels = s.drawbars;
+                settings.chorusAmount = s.chorus;
+                settings.scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
+                settings.percussionOn = s.percussion;
+                settings.percThird = s.third;
+                settings.percFast = s.fast;
+                settings.keyClick = s.keyClick;
+                settings.percSoft = s.soft;
+                blocks->renderBlock (block.data(), (int) block.size(), settings);
                 for (size_t n = 0; n < block.size(); ++n, ++at)
                     ASSERT_EQ (block[n], renderSample (*samples, s)) << "sample " << at << ", key click " << keyClick;
             };

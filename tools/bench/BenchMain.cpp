@@ -161,10 +161,7 @@ int main (int argc, char* argv[])
               << " kHz, " << blockSize << "-sample blocks, " << seconds << " s per scenario, best of " << rounds
               << " alternating rounds\n";
     // The plug-in picks the same instruction set for its engines on this processor.
-    const auto lanes = sinekernel::laneSet();
-    std::cout << "Engines' instruction set here: "
-              << (lanes == sinekernel::LaneSet::avx512 ? "AVX-512" : lanes == sinekernel::LaneSet::avx2 ? "AVX2" : "SSE2")
-              << "\n\n";
+    std::cout << "Engines' instruction set here: " << sinekernel::instructionSetName() << "\n\n";
     std::cout << juce::String ("scenario").paddedRight (' ', 11) << juce::String ("ours").paddedLeft (' ', 10)
               << juce::String ("reference").paddedLeft (' ', 12) << juce::String ("ratio").paddedLeft (' ', 8) << "\n";
 

@@ -1,0 +1,258 @@
+// The engines' sine, sine-and-cosine and tanh kernels on the SIMD library's
+// vectors, in double precision, compiled once per instruction set.
+//
+// Included by every translation unit that works on many values at a time,
+// inside its per-instruction-set region; the include guard toggles with the
+// library's target so that each target gets its own copy.
+
+#if defined(BRASSGATE_SINE_KERNEL_INL_H_) == defined(HWY_TARGET_TOGGLE)
+  #ifdef BRASSGATE_SINE_KERNEL_INL_H_
+    #undef BRASSGATE_SINE_KERNEL_INL_H_
+  #else
+    #define BRASSGATE_SINE_KERNEL_INL_H_
+  #endif
+
+  #include <hwy/highway.h>
+
+  #include <cstdint>
+
+HWY_BEFORE_NAMESPACE();
+namespace sinekernel
+{
+namespace HWY_NAMESPACE
+{
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Whether MulAdd is one fused instruction on this target. Without it (SSE4 and
+// the portable fallbacks) a multiply-add rounds twice, and the argument
+// reduction takes pi in four short parts whose products stay exact.
+  #if HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128 || HWY_TARGET == HWY_SSSE3 || HWY_TARGET == HWY_SSE4
+constexpr bool fusedMulAdd = false;
+  #else
+constexpr bool fusedMulAdd = true;
+  #endif
+
+namespace detail
+{
+constexpr double invPi = 0.318309886183790671538; // 1 / pi
+// pi in four parts; the first three carry few enough bits that q x part is
+// exact for every |q| below 2^24.
+constexpr double piA = 3.1415926218032836914;
+constexpr double piB = 3.1786509424591713469e-08;
+constexpr double piC = 1.2246467864107188502e-16;
+constexpr double piD = 1.2736634327021899816e-24;
+// pi as a double and the rest of it.
+constexpr double piHigh = 3.141592653589793;
+constexpr double piLow = 1.2246467991473532e-16;
+// Adding 1.5 x 2^52 rounds to the nearest integer and leaves it in the low mantissa bits.
+constexpr double roundMagic = 6755399441055744.0;
+
+// sin(r) = r + r t P(t), t = r^2, |r| <= pi/2: a near-minimax fit, error below 4e-19.
+constexpr double sinePolynomial[8] = { 2.7314447669863995e-15, -7.643970296798572e-13, 1.6058977312464087e-10, -2.5052107616996182e-08,
+                                       2.7557319219163234e-06, -0.00019841269841254974, 0.008333333333333316, -0.16666666666666666 };
+
+// sin r = r + r t S(t) and cos r = 1 + t (-1/2 + t C(t)), t = r^2, |r| <= pi/4:
+// the Taylor series to r^17 and r^16, whose first omitted terms stay below
+// 1e-19 and 3e-18 there. Both end on a step that adds a small term to r or 1
+// (cos r stays above 0.7), which keeps the rounding errors of the earlier
+// steps well below a unit in the last place.
+constexpr double quarterSine[8] = { 1.0 / 355687428096000.0, -1.0 / 1307674368000.0, 1.0 / 6227020800.0, -1.0 / 39916800.0,
+                                    1.0 / 362880.0, -1.0 / 5040.0, 1.0 / 120.0, -1.0 / 6.0 };
+constexpr double quarterCosine[8] = { 1.0 / 20922789888000.0, -1.0 / 87178291200.0, 1.0 / 479001600.0, -1.0 / 3628800.0,
+                                      1.0 / 40320.0, -1.0 / 720.0, 1.0 / 24.0, -0.5 };
+
+// A polynomial in t by Horner's rule, coefficients from the highest power down.
+template <class D, class V>
+HWY_INLINE V polynomial (D d, V t, const double (&c)[8])
+{
+    V p = hn::MulAdd (t, hn::Set (d, c[0]), hn::Set (d, c[1]));
+    for (int i = 2; i < 8; ++i)
+        p = hn::MulAdd (p, t, hn::Set (d, c[i]));
+    return p;
+}
+
+// x less the nearest whole number n of steps of `fraction` x pi (1 or 1/2),
+// with n left in the low mantissa bits of `shifted`. With a fused
+// multiply-add the first step is exact, since x and n pi_high are multiples
+// of 2^-51 once |x| >= 2 and within a factor 2 of each other below.
+template <class D, class V>
+HWY_INLINE V reduced (D d, V x, double fraction, V& shifted)
+{
+    shifted = hn::MulAdd (x, hn::Set (d, invPi / fraction), hn::Set (d, roundMagic));
+    const V n = hn::Sub (shifted, hn::Set (d, roundMagic));
+    if constexpr (fusedMulAdd)
+    {
+        const V r = hn::NegMulAdd (n, hn::Set (d, fraction * piHigh), x);
+        return hn::NegMulAdd (n, hn::Set (d, fraction * piLow), r);
+    }
+    else
+    {
+        V r = hn::Sub (x, hn::Mul (n, hn::Set (d, fraction * piA)));
+        r = hn::Sub (r, hn::Mul (n, hn::Set (d, fraction * piB)));
+        r = hn::Sub (r, hn::Mul (n, hn::Set (d, fraction * piC)));
+        return hn::Sub (r, hn::Mul (n, hn::Set (d, fraction * piD)));
+    }
+}
+} // namespace detail
+
+// sin(x) in every lane, |x| <= maxArgument, within two units in the last
+// place: reduced by half turns, whose parity signs the result.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V Sine (D d, V x)
+{
+    const hn::RebindToUnsigned<D> du;
+    V shifted;
+    V r = detail::reduced (d, x, 1.0, shifted); // in [-pi/2, pi/2]
+    // sin(r + n pi) = (-1)^n sin(r): the parity of n, in the low mantissa bit, becomes the sign.
+    r = hn::BitCast (d, hn::Xor (hn::BitCast (du, r), hn::ShiftLeft<63> (hn::BitCast (du, shifted))));
+    const V t = hn::Mul (r, r);
+    const V p = detail::polynomial (d, t, detail::sinePolynomial);
+    return hn::MulAdd (hn::Mul (r, t), p, r);
+}
+
+// sin(x) and cos(x) in every lane from one reduction by quarter turns,
+// x = q pi/2 + r with |r| <= pi/4, where both series converge fast and cos r
+// stays above 0.7; the quadrant q then picks and signs them. Within two units
+// in the last place of each.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE void SineCosine (D d, V x, V& sine, V& cosine)
+{
+    const hn::RebindToUnsigned<D> du;
+    V shifted;
+    const V r = detail::reduced (d, x, 0.5, shifted); // in [-pi/4, pi/4]
+    const V t = hn::Mul (r, r);
+    const V sr = hn::MulAdd (hn::Mul (r, t), detail::polynomial (d, t, detail::quarterSine), r);
+    const V cr = hn::MulAdd (detail::polynomial (d, t, detail::quarterCosine), t, hn::Set (d, 1.0));
+
+    // Odd quadrants swap the two, quadrants 2 and 3 negate the sine, 1 and 2 the cosine.
+    const auto q = hn::BitCast (du, shifted);
+    const auto one = hn::Set (du, 1);
+    const auto two = hn::Set (du, 2);
+    const auto swap = hn::RebindMask (d, hn::Eq (hn::And (q, one), one));
+    const auto sineSign = hn::ShiftLeft<62> (hn::And (q, two));
+    const auto cosineSign = hn::ShiftLeft<62> (hn::And (hn::Add (q, one), two));
+    sine = hn::BitCast (d, hn::Xor (hn::BitCast (du, hn::IfThenElse (swap, cr, sr)), sineSign));
+    cosine = hn::BitCast (d, hn::Xor (hn::BitCast (du, hn::IfThenElse (swap, sr, cr)), cosineSign));
+}
+
+// tanh(x) in every lane, within a few units in the last place: from
+// e^(2|x|) - 1 = 2^k (e^r - 1) + (2^k - 1), r = 2|x| - k ln 2, which keeps its
+// relative accuracy for small x as well as large. e^r - 1 is the Taylor series
+// to r^13 (error below 5e-18 for |r| <= ln 2 / 2), summed in a tree for a short
+// dependency chain. Small signals (a quiet or fading organ) take the Taylor
+// series of tanh to x^11, whose next term is below 1e-24 of the result. Both
+// are worked out and one is picked per lane. Only separate multiplies and adds,
+// never fused ones, so every instruction set gives the same bits.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V HyperbolicTangent (D d, V x)
+{
+    const hn::RebindToUnsigned<D> du;
+    const auto c = [d] (double value) { return hn::Set (d, value); };
+    const auto mulAdd = [] (V a, V b, V addend) { return hn::Add (hn::Mul (a, b), addend); };
+
+    const V a = hn::Abs (x);
+    const V clamped = hn::Min (a, c (22.0)); // tanh is 1 to double precision beyond
+
+    const V t = hn::Mul (a, a);
+    V q = c (-1382.0 / 155925.0);
+    q = mulAdd (q, t, c (62.0 / 2835.0));
+    q = mulAdd (q, t, c (-17.0 / 315.0));
+    q = mulAdd (q, t, c (2.0 / 15.0));
+    q = mulAdd (q, t, c (-1.0 / 3.0));
+    const V small = hn::Add (a, hn::Mul (hn::Mul (a, t), q));
+
+    constexpr double ln2High = 6.93147180369123816490e-01; // few enough bits that k x ln2High is exact
+    constexpr double ln2Low = 1.90821492927058770002e-10;
+    constexpr double invLn2 = 1.4426950408889634;
+
+    const V y = hn::Add (clamped, clamped);
+    const V k = hn::Sub (mulAdd (y, c (invLn2), c (detail::roundMagic)), c (detail::roundMagic)); // 0 to 64
+    const V r = hn::Sub (hn::Sub (y, hn::Mul (k, c (ln2High))), hn::Mul (k, c (ln2Low)));
+
+    const V r2 = hn::Mul (r, r), r4 = hn::Mul (r2, r2), r8 = hn::Mul (r4, r4);
+    const V p0 = mulAdd (c (0.16666666666666666), r, c (0.5));                  // 1/2!, 1/3!
+    const V p1 = mulAdd (c (0.008333333333333333), r, c (0.041666666666666664)); // 1/4!, 1/5!
+    const V p2 = mulAdd (c (0.0001984126984126984), r, c (0.001388888888888889)); // 1/6!, 1/7!
+    const V p3 = mulAdd (c (2.7557319223985893e-06), r, c (2.48015873015873e-05)); // 1/8!, 1/9!
+    const V p4 = mulAdd (c (2.505210838544172e-08), r, c (2.755731922398589e-07)); // 1/10!, 1/11!
+    const V p5 = mulAdd (c (1.6059043836821613e-10), r, c (2.08767569878681e-09)); // 1/12!, 1/13!
+    const V tail = hn::Add (hn::Add (mulAdd (p1, r2, p0), hn::Mul (mulAdd (p3, r2, p2), r4)), hn::Mul (mulAdd (p5, r2, p4), r8));
+    const V expm1r = mulAdd (r2, tail, r); // e^r - 1
+
+    // 2^k, exact: k + 1023 sits in the low mantissa bits of the shifted sum.
+    const V biased = hn::Add (k, c (detail::roundMagic + 1023.0));
+    const V scale = hn::BitCast (d, hn::ShiftLeft<52> (hn::BitCast (du, biased)));
+    const V em = mulAdd (scale, expm1r, hn::Sub (scale, c (1.0))); // e^y - 1
+    const V large = hn::Div (em, hn::Add (em, c (2.0)));
+
+    V result = hn::IfThenElse (hn::Lt (a, c (0.015625)), small, large);
+    result = hn::IfThenElse (hn::Gt (a, c (22.0)), c (1.0), result);
+    result = hn::IfThenElse (hn::Eq (a, a), result, a); // NaN passes on
+    return hn::CopySign (result, x);
+}
+
+// The array loops below: whole vectors first, then the last few values
+// through a padded copy, so any count works.
+template <class D, class In, class Out, class Work>
+HWY_INLINE void forEachVector (D d, const In* in, Out* out, int n, const Work& work)
+{
+    const int lanes = static_cast<int> (hn::Lanes (d));
+    int i = 0;
+    for (; i + lanes <= n; i += lanes)
+        work (in + i, out + i);
+
+    if (i < n)
+    {
+        HWY_ALIGN In padIn[hn::MaxLanes (d)] = {};
+        HWY_ALIGN Out padOut[hn::MaxLanes (d)] = {};
+        for (int j = i; j < n; ++j)
+            padIn[j - i] = in[j];
+        work (padIn, padOut);
+        for (int j = i; j < n; ++j)
+            out[j] = padOut[j - i];
+    }
+}
+
+// out[i] = float(sin(x[i])) for |x[i]| <= maxArgument.
+HWY_INLINE void SinesToFloat (const double* x, float* out, int n)
+{
+    const hn::ScalableTag<double> d;
+    const hn::Rebind<float, decltype (d)> df;
+    forEachVector (d, x, out, n, [&] (const double* in, float* o) { hn::StoreU (hn::DemoteTo (df, Sine (d, hn::LoadU (d, in))), df, o); });
+}
+
+// out[i] = float(sin(x[i])) and float(cos(x[i])) of single-precision arguments.
+template <bool cosine>
+HWY_INLINE void SinesOfFloats (const float* x, float* out, int n)
+{
+    const hn::ScalableTag<double> d;
+    const hn::Rebind<float, decltype (d)> df;
+    forEachVector (d, x, out, n, [&] (const float* in, float* o) {
+        const auto wide = hn::PromoteTo (d, hn::LoadU (df, in));
+        if constexpr (cosine)
+        {
+            hn::Vec<decltype (d)> s, c;
+            SineCosine (d, wide, s, c);
+            hn::StoreU (hn::DemoteTo (df, c), df, o);
+        }
+        else
+        {
+            hn::StoreU (hn::DemoteTo (df, Sine (d, wide)), df, o);
+        }
+    });
+}
+
+// out[i] = float(tanh(x[i])), element by element, so the output may be the input.
+HWY_INLINE void TangentsOfFloats (const float* x, float* out, int n)
+{
+    const hn::ScalableTag<double> d;
+    const hn::Rebind<float, decltype (d)> df;
+    forEachVector (d, x, out, n, [&] (const float* in, float* o) {
+        hn::StoreU (hn::DemoteTo (df, HyperbolicTangent (d, hn::PromoteTo (d, hn::LoadU (df, in)))), df, o);
+    });
+}
+} // namespace HWY_NAMESPACE
+} // namespace sinekernel
+HWY_AFTER_NAMESPACE();
+
+#endif
