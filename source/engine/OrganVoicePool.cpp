@@ -79,21 +79,42 @@ HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode
 {
     const hn::ScalableTag<double> d;
     const hn::Rebind<float, decltype (d)> df;
-    using V = hn::Vec<decltype (d)>;
-    const auto store = [&] (V s, V c, float* o) {
-        hn::StoreU (hn::DemoteTo (df, s), df, o);
-        hn::StoreU (hn::DemoteTo (df, hn::Mul (hn::Mul (hn::Set (d, 2.0), s), c)), df, o + n);
-        hn::StoreU (hn::DemoteTo (df, hn::Mul (s, hn::Sub (hn::Set (d, 3.0), hn::Mul (hn::Set (d, 4.0), hn::Mul (s, s))))), df, o + 2 * n);
+    const int lanes = static_cast<int> (hn::Lanes (d));
+    const auto partials = [&] (auto s, auto c, float* first, float* second, float* third) {
+        hn::StoreU (hn::DemoteTo (df, s), df, first);
+        hn::StoreU (hn::DemoteTo (df, hn::Mul (hn::Mul (hn::Set (d, 2.0), s), c)), df, second);
+        hn::StoreU (hn::DemoteTo (df, hn::Mul (s, hn::Sub (hn::Set (d, 3.0), hn::Mul (hn::Set (d, 4.0), hn::Mul (s, s))))), df, third);
     };
 
-    // Whole vectors of oscillators, then the rest through padded copies.
-    const int lanes = static_cast<int> (hn::Lanes (d));
-    HWY_ALIGN double sines[hn::MaxLanes (d)] = {};
-    HWY_ALIGN double cosines[hn::MaxLanes (d)] = {};
-    for (int k = 0; k < n; k += lanes)
+    // Whole vectors of oscillators, then the last few through padded copies.
+    int k = 0;
+    if (mode == MathMode::fast)
+    {
+        for (; k + lanes <= n; k += lanes)
+        {
+            hn::Vec<decltype (d)> s, c;
+            sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Mul (hn::Set (d, twoPi64), hn::LoadU (d, phase + k)), s, c);
+            partials (s, c, out + k, out + n + k, out + 2 * n + k);
+        }
+    }
+
+    for (; k < n; k += lanes)
     {
         const int count = std::min (lanes, n - k);
-        if (mode == MathMode::reference)
+        HWY_ALIGN double sines[hn::MaxLanes (d)] = {};
+        HWY_ALIGN double cosines[hn::MaxLanes (d)] = {};
+        HWY_ALIGN float padded[3][hn::MaxLanes (d)];
+        if (mode == MathMode::fast)
+        {
+            HWY_ALIGN double argument[hn::MaxLanes (d)] = {};
+            for (int i = 0; i < count; ++i)
+                argument[i] = twoPi64 * phase[k + i];
+            hn::Vec<decltype (d)> s, c;
+            sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Load (d, argument), s, c);
+            hn::Store (s, d, sines);
+            hn::Store (c, d, cosines);
+        }
+        else
         {
             for (int i = 0; i < count; ++i)
             {
@@ -101,31 +122,13 @@ HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode
                 cosines[i] = std::cos (twoPi64 * phase[k + i]);
             }
         }
-        else
-        {
-            HWY_ALIGN double argument[hn::MaxLanes (d)] = {};
-            for (int i = 0; i < count; ++i)
-                argument[i] = twoPi64 * phase[k + i];
-            V s, c;
-            sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Load (d, argument), s, c);
-            hn::Store (s, d, sines);
-            hn::Store (c, d, cosines);
-        }
 
-        if (count == lanes)
+        partials (hn::Load (d, sines), hn::Load (d, cosines), padded[0], padded[1], padded[2]);
+        for (int i = 0; i < count; ++i)
         {
-            store (hn::Load (d, sines), hn::Load (d, cosines), out + k);
-        }
-        else
-        {
-            // A whole vector would run past the arrays: the same steps one by one.
-            for (int i = 0; i < count; ++i)
-            {
-                const double sine = sines[i], cosine = cosines[i];
-                out[k + i] = static_cast<float> (sine);
-                out[n + k + i] = static_cast<float> (2.0 * sine * cosine);
-                out[2 * n + k + i] = static_cast<float> (sine * (3.0 - 4.0 * (sine * sine)));
-            }
+            out[k + i] = padded[0][i];
+            out[n + k + i] = padded[1][i];
+            out[2 * n + k + i] = padded[2][i];
         }
     }
 }

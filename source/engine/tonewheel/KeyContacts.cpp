@@ -116,12 +116,9 @@ float KeyContacts::contactSum (int k, const int* pulled, int numPulled, const fl
     return sum;
 }
 
-float KeyContacts::withReleaseClick (int k, float keySum, float keyClick, MathMode mode) noexcept
+float KeyContacts::releaseClick (int k, float keySum, float keyClick, MathMode mode) noexcept
 {
     auto& key = keys[(size_t) k];
-    if (! (key.clickRemaining > 0 && keyClick > 0.01f))
-        return keySum;
-
     const float interval = static_cast<float> (1.0 / sampleRate); // seconds
     const float releaseClickLength = static_cast<float> (sampleRate * 0.004); // samples
     key.clickPhase = key.clickPhase + interval * 3000.0f;

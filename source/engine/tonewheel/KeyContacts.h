@@ -51,7 +51,10 @@ public:
                       bool& contactsChanged) noexcept;
 
     // Adds key k's release click, a 4 ms burst of 3 kHz falling linearly, to its sum.
-    float withReleaseClick (int k, float keySum, float keyClick, MathMode mode) noexcept;
+    float withReleaseClick (int k, float keySum, float keyClick, MathMode mode) noexcept
+    {
+        return keys[(size_t) k].clickRemaining > 0 && keyClick > 0.01f ? releaseClick (k, keySum, keyClick, mode) : keySum;
+    }
 
     std::array<TonewheelKey, tonewheel::numKeys> keys {};
     std::uint64_t activeKeys = 0; // bit k set while keys[k] is active, so the loops visit only sounding keys
@@ -62,6 +65,7 @@ public:
 
 private:
     float nextRandom() noexcept;
+    float releaseClick (int k, float keySum, float keyClick, MathMode mode) noexcept;
 
     double sampleRate = 44100.0;       // Hz
     std::uint32_t randomState = 48271; // minimal-standard generator for contact timing
