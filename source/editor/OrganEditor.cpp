@@ -145,17 +145,6 @@ OrganEditor::~OrganEditor()
     setLookAndFeel (nullptr);
 }
 
-juce::Colour OrganEditor::organTypeColour (int type)
-{
-    switch (type)
-    {
-        case 1: return juce::Colour (0xFFFF2222); // FARFISA: red
-        case 2: return juce::Colour (0xFF2299FF); // VOX: blue
-        case 3: return juce::Colour (0xFFFFDD44); // CHURCH: yellow
-        default: return juce::Colour (0xFFFFAA00); // B3 and anything else: amber
-    }
-}
-
 void OrganEditor::setupKnob (juce::Slider& knob, juce::Label& label, const juce::String& caption,
                              const juce::String& suffix)
 {
@@ -203,7 +192,7 @@ void OrganEditor::setOrganType (int type)
 
 void OrganEditor::updateColours()
 {
-    const auto accent = organTypeColour (currentOrganType);
+    const auto accent = OrganLookAndFeel::organTypeColour (currentOrganType);
     organLookAndFeel.accentColour = accent;
 
     for (auto* label : { &leslieLabel, &driveLabel, &chorusLabel, &reverbLabel, &volumeLabel, &clickLabel })
@@ -326,7 +315,7 @@ void OrganEditor::paint (juce::Graphics& g)
 {
     const int width = getWidth(), height = getHeight();
     const auto w = (float) width, h = (float) height;
-    const auto accent = organTypeColour (currentOrganType);
+    const auto accent = OrganLookAndFeel::organTypeColour (currentOrganType);
     const auto font = OrganLookAndFeel::monospacedFont;
     const auto centred = juce::Justification::centred;
     const auto centredLeft = juce::Justification::centredLeft;

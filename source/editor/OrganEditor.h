@@ -35,8 +35,6 @@ public:
     void setOrganType (int type);
     void updateColours();
 
-    static juce::Colour organTypeColour (int type);
-
 private:
     using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
     using ButtonAttachment = juce::AudioProcessorValueTreeState::ButtonAttachment;

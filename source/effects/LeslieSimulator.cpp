@@ -1,6 +1,7 @@
 #include "LeslieSimulator.h"
 
 #include "SampleRate.h"
+#include "TwoPi.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -8,7 +9,6 @@
 
 namespace
 {
-constexpr float twoPi = 6.2831855f; // radians
 constexpr float pi = 3.1415927f;    // radians
 
 // Below this magnitude a rotor braking toward 0 is snapped to rest, Hz.
@@ -43,19 +43,19 @@ float approach (float speed, float target, float rate, float invRate) noexcept
 
 float advanceAngle (float angle, float speed, float sampleRateF) noexcept
 {
-    angle += speed * twoPi / sampleRateF;
+    angle += speed * twoPiFloat / sampleRateF;
 
-    if (angle > twoPi)
-        angle -= twoPi;
+    if (angle > twoPiFloat)
+        angle -= twoPiFloat;
 
     // One subtraction suffices for any real sample rate; a reversed or absurdly
     // fast rotor is folded back so the angle never drifts out of range.
-    if (! (angle >= 0.0f && angle <= twoPi))
+    if (! (angle >= 0.0f && angle <= twoPiFloat))
     {
-        angle = std::fmod (angle, twoPi);
+        angle = std::fmod (angle, twoPiFloat);
 
         if (angle < 0.0f)
-            angle += twoPi;
+            angle += twoPiFloat;
     }
 
     return angle;
@@ -148,9 +148,9 @@ LeslieSimulator::PassConstants LeslieSimulator::passConstants (float speedNorm, 
     PassConstants k;
     k.sampleRate = sr;
     k.drumGain = 0.8f * (std::isfinite (speedNorm) ? std::clamp (speedNorm, 0.0f, 1.0f) : 0.0f) + 1.2f;
-    k.w800 = std::min (0.99f, 800.0f / sr * twoPi);
-    k.w4k = std::min (0.99f, 4000.0f / sr * 6.2832f);
-    k.w3500 = std::min (0.99f, 3500.0f / sr * twoPi);
+    k.w800 = std::min (0.99f, 800.0f / sr * twoPiFloat);
+    k.w4k = std::min (0.99f, 4000.0f / sr * voicedTwoPi);
+    k.w3500 = std::min (0.99f, 3500.0f / sr * twoPiFloat);
     return k;
 }
 

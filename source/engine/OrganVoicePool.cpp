@@ -8,6 +8,7 @@
 
 #include "OrganVoicePool.h"
 #include "SampleRate.h"
+#include "TwoPi.h"
 #include "SineKernel-inl.h"
 
 #include <algorithm>
@@ -17,8 +18,6 @@
 #define BRASSGATE_VOICE_POOL_CONSTANTS
 namespace
 {
-constexpr float twoPi32 = 6.2831855f;          // 2 pi rounded to single precision, radians
-constexpr double twoPi64 = 6.283185307179586;  // 2 pi in double precision, radians
 
 constexpr double percussionSeconds = 0.012;    // length of the percussion burst, s
 constexpr double clickSeconds = 0.004;         // length of the release click, s
@@ -93,7 +92,7 @@ HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode
         for (; k + lanes <= n; k += lanes)
         {
             hn::Vec<decltype (d)> s, c;
-            sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Mul (hn::Set (d, twoPi64), hn::LoadU (d, phase + k)), s, c);
+            sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Mul (hn::Set (d, twoPi), hn::LoadU (d, phase + k)), s, c);
             partials (s, c, out + k, out + n + k, out + 2 * n + k);
         }
     }
@@ -108,7 +107,7 @@ HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode
         {
             HWY_ALIGN double argument[hn::MaxLanes (d)] = {};
             for (int i = 0; i < count; ++i)
-                argument[i] = twoPi64 * phase[k + i];
+                argument[i] = twoPi * phase[k + i];
             hn::Vec<decltype (d)> s, c;
             sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Load (d, argument), s, c);
             hn::Store (s, d, sines);
@@ -118,8 +117,8 @@ HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode
         {
             for (int i = 0; i < count; ++i)
             {
-                sines[i] = std::sin (twoPi64 * phase[k + i]);
-                cosines[i] = std::cos (twoPi64 * phase[k + i]);
+                sines[i] = std::sin (twoPi * phase[k + i]);
+                cosines[i] = std::cos (twoPi * phase[k + i]);
             }
         }
 
@@ -284,13 +283,13 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
         if (chorusOn)
         {
             for (int s = 0; s < numSounding; ++s)
-                argument32[s] = clock[s] * twoPi32;
+                argument32[s] = clock[s] * twoPiFloat;
             sinekernel::sinesOfFloats (argument32, chorusSine, numSounding, mathMode);
         }
         if (modWheelOn)
         {
             for (int s = 0; s < numSounding; ++s)
-                argument32[s] = (modRate * clock[s] / 7.0f + clockWrap[s]) * twoPi32;
+                argument32[s] = (modRate * clock[s] / 7.0f + clockWrap[s]) * twoPiFloat;
             sinekernel::sinesOfFloats (argument32, modSine, numSounding, mathMode);
         }
 
@@ -331,13 +330,13 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
         if (organType == farfisa)
         {
             for (int k = 0; k < numPhases; ++k)
-                argument[k] = twoPi64 * phase[k];
+                argument[k] = twoPi * phase[k];
             numSines = numPhases;
         }
         else if (organType == vox)
         {
             for (int s = 0; s < n; ++s)
-                argument[s] = twoPi64 * phase[5 * n + s];
+                argument[s] = twoPi * phase[5 * n + s];
             numSines = n;
         }
 
@@ -424,7 +423,7 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
             if (voice.percRemaining > 0 && voice.percHarmonic > 0)
             {
                 voice.percPhase += hz[s] * static_cast<float> (voice.percHarmonic) / rateF;
-                x += std::sin (voice.percPhase * twoPi32) * (static_cast<float> (voice.percRemaining) / percussionLength) * 0.25f;
+                x += std::sin (voice.percPhase * twoPiFloat) * (static_cast<float> (voice.percRemaining) / percussionLength) * 0.25f;
                 --voice.percRemaining;
             }
 
@@ -432,7 +431,7 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
             if (voice.clickRemaining > 0)
             {
                 voice.clickPhase += clickFrequency / rateF;
-                x += std::sin (voice.clickPhase * twoPi32) * (static_cast<float> (voice.clickRemaining) / clickLength) * 0.08f;
+                x += std::sin (voice.clickPhase * twoPiFloat) * (static_cast<float> (voice.clickRemaining) / clickLength) * 0.08f;
                 --voice.clickRemaining;
             }
 
@@ -530,7 +529,7 @@ void OrganVoicePool::startVoice (int note, float velocity, bool percussionOn, do
     voice.level = 0.0f;
 
     // A random start of the modulation clock, so that voices do not wobble in step.
-    voice.vibratoTime = random.nextFloat() * twoPi32;
+    voice.vibratoTime = random.nextFloat() * twoPiFloat;
     voice.vibratoCyclesRemoved = 0.0;
 
     for (auto& p : voice.phase)

@@ -9,17 +9,6 @@ OrganButton::OrganButton (int buttonIndex, const juce::String& buttonText)
 {
 }
 
-juce::Colour OrganButton::colourFor (int type)
-{
-    switch (type)
-    {
-        case 1: return juce::Colour (0xFFFF2222);
-        case 2: return juce::Colour (0xFF2299FF);
-        case 3: return juce::Colour (0xFFFFDD44);
-        default: return juce::Colour (0xFFFFAA00);
-    }
-}
-
 void OrganButton::mouseEnter (const juce::MouseEvent&)
 {
     hover = true;
@@ -40,7 +29,7 @@ void OrganButton::mouseDown (const juce::MouseEvent&)
 
 void OrganButton::paint (juce::Graphics& g)
 {
-    const auto colour = colourFor (index);
+    const auto colour = OrganLookAndFeel::organTypeColour (index);
     const auto w = (float) juce::jmax (0, getWidth() - 4);
     const auto h = (float) juce::jmax (0, getHeight() - 4);
     const juce::Rectangle<float> area (2.0f, 2.0f, w, h);

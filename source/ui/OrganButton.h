@@ -17,9 +17,6 @@ public:
     void mouseDown (const juce::MouseEvent&) override;
     void paint (juce::Graphics& g) override;
 
-    // The colour of an organ type's button: amber for type 0 and anything unknown.
-    static juce::Colour colourFor (int index);
-
     bool selected = false;
     const int index;
     const juce::String text;

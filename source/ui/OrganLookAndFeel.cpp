@@ -153,3 +153,14 @@ juce::Font OrganLookAndFeel::getComboBoxFont (juce::ComboBox&)
 {
     return monospacedFont (12.0f, true);
 }
+
+juce::Colour OrganLookAndFeel::organTypeColour (int type)
+{
+    switch (type)
+    {
+        case 1: return juce::Colour (0xFFFF2222); // FARFISA: red
+        case 2: return juce::Colour (0xFF2299FF); // VOX: blue
+        case 3: return juce::Colour (0xFFFFDD44); // CHURCH: yellow
+        default: return juce::Colour (0xFFFFAA00); // B3 and anything else: amber
+    }
+}

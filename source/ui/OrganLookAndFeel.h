@@ -33,5 +33,9 @@ public:
     // editor is set in it.
     static juce::Font monospacedFont (float height, bool bold);
 
-    juce::Colour accentColour { 0xFFFFAA00 };
+    // The colour of each organ type (0 "B3", 1 "FARFISA", 2 "VOX", 3 "CHURCH"):
+    // its button's, and the editor's accent while it is chosen.
+    static juce::Colour organTypeColour (int type);
+
+    juce::Colour accentColour = organTypeColour (0);
 };

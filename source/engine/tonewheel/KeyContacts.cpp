@@ -122,7 +122,7 @@ float KeyContacts::releaseClick (int k, float keySum, float keyClick, MathMode m
     const float interval = static_cast<float> (1.0 / sampleRate); // seconds
     const float releaseClickLength = static_cast<float> (sampleRate * 0.004); // samples
     key.clickPhase = key.clickPhase + interval * 3000.0f;
-    const double s = sinekernel::sine (tonewheel::twoPi * static_cast<double> (key.clickPhase), mode);
+    const double s = sinekernel::sine (twoPi * static_cast<double> (key.clickPhase), mode);
     const int n = key.clickRemaining;
     key.clickRemaining = n - 1;
     const float e = static_cast<float> (n) / releaseClickLength;

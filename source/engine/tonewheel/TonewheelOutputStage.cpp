@@ -7,8 +7,8 @@
 void TonewheelOutputStage::prepare (double sampleRate) noexcept
 {
     const float interval = static_cast<float> (1.0 / sampleRate);
-    lowPassCoefficient = std::min (0.99f, interval * 3500.0f * tonewheel::voicedTwoPi);
-    highPassCoefficient = std::min (0.99f, interval * 80.0f * tonewheel::voicedTwoPi);
+    lowPassCoefficient = std::min (0.99f, interval * 3500.0f * voicedTwoPi);
+    highPassCoefficient = std::min (0.99f, interval * 80.0f * voicedTwoPi);
     follower = 0.0f;
     lowPass1 = 0.0f;
     lowPass2 = 0.0f;

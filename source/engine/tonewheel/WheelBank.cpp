@@ -51,7 +51,7 @@ template <Voicing voicing, class D, class Weights>
 HWY_INLINE hn::Vec<hn::Rebind<float, D>> voice (D d, hn::Vec<D> phase, hn::Vec<D> levelOffset, const Weights& weightOf, MathMode mode)
 {
     const hn::Rebind<float, D> df;
-    const auto fundamentalArgument = hn::Mul (hn::Set (d, tonewheel::twoPi), phase);
+    const auto fundamentalArgument = hn::Mul (hn::Set (d, twoPi), phase);
     const auto fundamental = hn::DemoteTo (df, sinesOf (d, fundamentalArgument, mode));
 
     if constexpr (voicing == Voicing::low)

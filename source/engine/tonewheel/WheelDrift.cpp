@@ -20,9 +20,9 @@ void WheelDrift::process (float* out, int n, double sampleInterval, MathMode mod
             if (time > 100.0)
                 time -= 100.0;
 
-            arguments[i] = time * 0.5 * tonewheel::twoPi;
-            arguments[count + i] = time * 6.3 * tonewheel::twoPi;
-            arguments[2 * count + i] = time * 3.1 * tonewheel::twoPi;
+            arguments[i] = time * 0.5 * twoPi;
+            arguments[count + i] = time * 6.3 * twoPi;
+            arguments[2 * count + i] = time * 3.1 * twoPi;
         }
 
         sinekernel::sinesToFloat (arguments, drift, 3 * count, mode);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TwoPi.h"
+
 #include <array>
 #include <cstdint>
 
@@ -22,13 +24,6 @@ constexpr int numLowWheels = 12;             // wheels 1 to 12: square-like, wit
 constexpr int numHarmonics = 5;              // odd harmonics 3 to 11 of the low wheels
 constexpr int firstPickupFilteredWheel = 48; // index of wheel 49, the first with a pickup low-pass
 constexpr int firstDarkPickupWheel = 54;     // index of wheel 55, the first with the darker low-pass
-
-// 2 pi, radians, for the wheels' phases.
-constexpr double twoPi = 6.283185307179586;
-
-// 2 pi as the filter coefficients of the pickups and the output stage were
-// voiced with it, four decimals. Part of the sound: do not replace it by 2 pi.
-constexpr float voicedTwoPi = 6.2832f;
 
 constexpr int lowWheelHarmonics[numHarmonics] = { 3, 5, 7, 9, 11 };
 constexpr float lowWheelHarmonicWeights[numHarmonics] = { 1.0f / 3.0f, 1.0f / 5.0f, 1.0f / 7.0f, 1.0f / 9.0f, 1.0f / 11.0f };
