@@ -191,43 +191,37 @@ HWY_INLINE V HyperbolicTangent (D d, V x)
     return hn::CopySign (result, x);
 }
 
-// The array loops below: whole vectors first, then the last few values
-// through a padded copy, so any count works.
+// The array loops below: whole vectors first, then the last few values one
+// lane at a time (the same arithmetic lane by lane, so the same results), so
+// any count works and a short array costs no more than its values.
 template <class D, class In, class Out, class Work>
 HWY_INLINE void forEachVector (D d, const In* in, Out* out, int n, const Work& work)
 {
     const int lanes = static_cast<int> (hn::Lanes (d));
     int i = 0;
     for (; i + lanes <= n; i += lanes)
-        work (in + i, out + i);
+        work (d, in + i, out + i);
 
-    if (i < n)
-    {
-        HWY_ALIGN In padIn[hn::MaxLanes (d)] = {};
-        HWY_ALIGN Out padOut[hn::MaxLanes (d)] = {};
-        for (int j = i; j < n; ++j)
-            padIn[j - i] = in[j];
-        work (padIn, padOut);
-        for (int j = i; j < n; ++j)
-            out[j] = padOut[j - i];
-    }
+    const hn::CappedTag<hn::TFromD<D>, 1> one;
+    for (; i < n; ++i)
+        work (one, in + i, out + i);
 }
 
 // out[i] = float(sin(x[i])) for |x[i]| <= maxArgument.
 HWY_INLINE void SinesToFloat (const double* x, float* out, int n)
 {
-    const hn::ScalableTag<double> d;
-    const hn::Rebind<float, decltype (d)> df;
-    forEachVector (d, x, out, n, [&] (const double* in, float* o) { hn::StoreU (hn::DemoteTo (df, Sine (d, hn::LoadU (d, in))), df, o); });
+    forEachVector (hn::ScalableTag<double> {}, x, out, n, [] (auto d, const double* in, float* o) {
+        const hn::Rebind<float, decltype (d)> df;
+        hn::StoreU (hn::DemoteTo (df, Sine (d, hn::LoadU (d, in))), df, o);
+    });
 }
 
-// out[i] = float(sin(x[i])) and float(cos(x[i])) of single-precision arguments.
+// out[i] = float(sin(x[i])) or float(cos(x[i])) of single-precision arguments.
 template <bool cosine>
 HWY_INLINE void SinesOfFloats (const float* x, float* out, int n)
 {
-    const hn::ScalableTag<double> d;
-    const hn::Rebind<float, decltype (d)> df;
-    forEachVector (d, x, out, n, [&] (const float* in, float* o) {
+    forEachVector (hn::ScalableTag<double> {}, x, out, n, [] (auto d, const float* in, float* o) {
+        const hn::Rebind<float, decltype (d)> df;
         const auto wide = hn::PromoteTo (d, hn::LoadU (df, in));
         if constexpr (cosine)
         {
@@ -245,9 +239,8 @@ HWY_INLINE void SinesOfFloats (const float* x, float* out, int n)
 // out[i] = float(tanh(x[i])), element by element, so the output may be the input.
 HWY_INLINE void TangentsOfFloats (const float* x, float* out, int n)
 {
-    const hn::ScalableTag<double> d;
-    const hn::Rebind<float, decltype (d)> df;
-    forEachVector (d, x, out, n, [&] (const float* in, float* o) {
+    forEachVector (hn::ScalableTag<double> {}, x, out, n, [] (auto d, const float* in, float* o) {
+        const hn::Rebind<float, decltype (d)> df;
         hn::StoreU (hn::DemoteTo (df, HyperbolicTangent (d, hn::PromoteTo (d, hn::LoadU (df, in)))), df, o);
     });
 }

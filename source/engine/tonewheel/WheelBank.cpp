@@ -153,27 +153,35 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
         }
     });
 
-    // The neighbours outside the groups, one at a time, successive samples side by side in the lanes.
+    // The neighbours outside the groups, one at a time, successive samples side
+    // by side in the lanes; a pass of one sample (the per-sample path) takes
+    // one lane, rather than a whole register for one value.
+    const auto loneSignals = [&] (auto d, int i, auto voicing) {
+        const hn::Rebind<float, decltype (d)> df;
+        HWY_ALIGN double phases[wheelPass] = {};
+        HWY_ALIGN float signal[wheelPass];
+        for (int t = 0; t < count; ++t)
+            phases[t] = passPhase[t][i];
+
+        const auto offset = hn::Set (d, tonewheel::levelOffsets[(size_t) i]);
+        const auto weightOf = [&] (int h) {
+            return hn::Set (df, i < tonewheel::numLowWheels ? wheelTables.harmonicWeight[(size_t) (h * tonewheel::numLowWheels + i)] : 0.0f);
+        };
+        for (int t = 0; t < count; t += static_cast<int> (hn::Lanes (d)))
+            hn::Store (voice<decltype (voicing)::value> (d, hn::Load (d, phases + t), offset, weightOf, mode), df, signal + t);
+
+        for (int t = 0; t < count; ++t)
+            passClean[t][i + 1] = signal[t];
+    };
+
     for (int j = 0; j < groups.numLone; ++j)
     {
         const int i = groups.lone[j];
         withVoicing (voicingOf (i), [&] (auto voicing) {
-            const hn::ScalableTag<double> d;
-            const hn::Rebind<float, decltype (d)> df;
-            HWY_ALIGN double phases[wheelPass] = {};
-            HWY_ALIGN float signal[wheelPass];
-            for (int t = 0; t < count; ++t)
-                phases[t] = passPhase[t][i];
-
-            const auto offset = hn::Set (d, tonewheel::levelOffsets[(size_t) i]);
-            const auto weightOf = [&] (int h) {
-                return hn::Set (df, i < tonewheel::numLowWheels ? wheelTables.harmonicWeight[(size_t) (h * tonewheel::numLowWheels + i)] : 0.0f);
-            };
-            for (int t = 0; t < count; t += static_cast<int> (hn::Lanes (d)))
-                hn::Store (voice<decltype (voicing)::value> (d, hn::Load (d, phases + t), offset, weightOf, mode), df, signal + t);
-
-            for (int t = 0; t < count; ++t)
-                passClean[t][i + 1] = signal[t];
+            if (count == 1)
+                loneSignals (hn::CappedTag<double, 1> {}, i, voicing);
+            else
+                loneSignals (hn::ScalableTag<double> {}, i, voicing);
         });
     }
 
