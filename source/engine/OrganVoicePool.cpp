@@ -8,8 +8,8 @@
 
 #include "OrganVoicePool.h"
 #include "SampleRate.h"
-#include "TwoPi.h"
 #include "SineKernel-inl.h"
+#include "TwoPi.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +18,6 @@
 #define BRASSGATE_VOICE_POOL_CONSTANTS
 namespace
 {
-
 constexpr double percussionSeconds = 0.012;    // length of the percussion burst, s
 constexpr double clickSeconds = 0.004;         // length of the release click, s
 constexpr float clickFrequency = 3000.0f;      // Hz
@@ -85,7 +84,8 @@ HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode
         hn::StoreU (hn::DemoteTo (df, hn::Mul (s, hn::Sub (hn::Set (d, 3.0), hn::Mul (hn::Set (d, 4.0), hn::Mul (s, s))))), df, third);
     };
 
-    // Whole vectors of oscillators, then the last few through padded copies.
+    // Whole vectors of oscillators, then the last few (and in reference mode
+    // all of them) through padded copies.
     int k = 0;
     if (mode == MathMode::fast)
     {

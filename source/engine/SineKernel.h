@@ -80,7 +80,8 @@ void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
 void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexcept;
 
 // The name of the instruction set the SIMD library chose for the engines'
-// wide loops on this processor (for example "AVX2" or "AVX3", which is AVX-512).
+// wide loops on this processor: "AVX-512", "AVX2", "SSE4", or the name of the
+// portable fallback or of another architecture's set ("NEON" on ARM).
 const char* instructionSetName() noexcept;
 
 } // namespace sinekernel
