@@ -112,9 +112,13 @@ set_target_properties(brassgate_juce_host PROPERTIES
     C_VISIBILITY_PRESET hidden
     CXX_VISIBILITY_PRESET hidden)
 
-add_executable(render tools/render/RenderMain.cpp tools/render/MidiRenderer.cpp)
+# LV2 plug-ins are hosted by lilv, the LV2 reference library.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LILV REQUIRED IMPORTED_TARGET lilv-0)
+
+add_executable(render tools/render/RenderMain.cpp tools/render/MidiRenderer.cpp tools/render/Lv2Host.cpp)
 target_include_directories(render PRIVATE tools/render)
-target_link_libraries(render PRIVATE brassgate_juce_host)
+target_link_libraries(render PRIVATE brassgate_juce_host PkgConfig::LILV)
 set(BRASSGATE_VST3_BUNDLE "$<GENEX_EVAL:$<TARGET_PROPERTY:BrassgateOrgan_VST3,JUCE_PLUGIN_ARTEFACT_FILE>>")
 target_compile_definitions(render PRIVATE BRASSGATE_DEFAULT_VST3="${BRASSGATE_VST3_BUNDLE}")
 add_dependencies(render BrassgateOrgan_VST3)

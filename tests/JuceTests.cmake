@@ -59,8 +59,6 @@ if(BRASSGATE_FUZZ)
 endif()
 
 # The built LV2 bundle read with lilv, as LV2 hosts read it.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(LILV REQUIRED IMPORTED_TARGET lilv-0)
 add_executable(lv2_tests lv2/Lv2BundleTest.cpp
     ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
     ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
@@ -73,7 +71,8 @@ add_dependencies(lv2_tests factory_presets)
 gtest_discover_tests(lv2_tests DISCOVERY_TIMEOUT 120)
 
 # The command-line tools: help, and a distinct error for each kind of mistake.
-add_test(NAME Tools.render COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli_test.sh render $<TARGET_FILE:render> ${PROJECT_SOURCE_DIR})
+add_test(NAME Tools.render COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli_test.sh render $<TARGET_FILE:render> ${PROJECT_SOURCE_DIR}
+                                    "${BRASSGATE_LV2_BUNDLE}")
 if(TARGET bench)
     add_test(NAME Tools.bench COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli_test.sh bench $<TARGET_FILE:bench> ${PROJECT_SOURCE_DIR})
 endif()

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The command-line tools as a user meets them: help, and a distinct message and
 # exit code for each kind of mistake.
-#   cli_test.sh render|bench TOOL SOURCE_DIR
+#   cli_test.sh render|bench TOOL SOURCE_DIR [LV2_BUNDLE]
 set -uo pipefail
-which=$1 tool=$2 source_dir=$3
+which=$1 tool=$2 source_dir=$3 lv2_bundle=${4:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -40,12 +40,22 @@ render)
     expect 2 'the value 2 for "Organ Type" lies outside 0 to 1' -- "$tool" --midi "$midi" --set "Organ Type=2"
     expect 2 'the value -0\.1 for "Drive" lies outside 0 to 1' -- "$tool" --midi "$midi" --set "Drive=-0.1"
     expect 2 'unknown option --frobnicate' -- "$tool" --frobnicate
+
+    # An LV2 plug-in named by its URI, hosted by lilv: the built bundle plays the
+    # demo at its full level to the end, not just for its first block.
+    uri=https://orrinmoor.example/plugins/brassgate-organ
+    lv2=(env LV2_PATH="$(dirname "$lv2_bundle")")
+    expect 0 'peak [0-9]+\.[0-9] dBFS, RMS -[0-9]\.[0-9] dBFS' -- "${lv2[@]}" "$tool" --plugin "$uri" --midi "$midi" --tail 0 --quiet
+    expect 0 '"Enabled" \(enabled\): 0 to 1' -- "${lv2[@]}" "$tool" --plugin "$uri" --help
+    expect 2 'has no control named Nonesuch' -- "${lv2[@]}" "$tool" --plugin "$uri" --midi "$midi" --set "Nonesuch=0.5"
+    expect 1 'no LV2 plug-in installed with the URI http://example\.org/none' -- "$tool" --plugin http://example.org/none --midi "$midi"
     ;;
 bench)
     # Help prints the usage and returns at once, without a benchmark.
     expect 0 '^usage: bench' -- timeout 20 "$tool" --help
     expect 2 'unknown option --frobnicate' -- timeout 20 "$tool" --frobnicate
     expect 2 '--seconds needs a value' -- timeout 20 "$tool" --seconds
+    expect 2 'runs none of the engines. instruction sets named NOPE' -- timeout 20 "$tool" --instruction-set NOPE
     ;;
 esac
 

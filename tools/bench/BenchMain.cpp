@@ -1,12 +1,19 @@
 // bench: renders fixed scenarios through the built plug-in and, in the same run,
-// through a reference tone-wheel organ hosted as LV2, and prints the real-time
-// factor of each (seconds of audio per CPU second of the rendering thread).
+// through a peer organ hosted as LV2 by lilv (setBfree's tone-wheel organ for
+// "B3", the foo-yc20 combo organ for the voice organs), and prints the
+// real-time factor of each (seconds of audio per CPU second of the rendering
+// thread) with both sides' output levels. A side that falls silent while its
+// notes are held gives an error, not a figure.
 //
-//   bench [--plugin PATH] [--reference URI|none] [--seconds S] [--rounds N]
+//   bench [--plugin PATH] [--reference none] [--seconds S] [--rounds N] [--instruction-set NAME]
 
+#include "Lv2Host.h"
 #include "MidiRenderer.h"
 #include "SineKernel.h"
 
+#include <hwy/targets.h>
+
+#include <fstream>
 #include <iostream>
 
 namespace
@@ -17,6 +24,9 @@ namespace
 
 constexpr double sampleRate = 48000.0; // Hz
 constexpr int blockSize = 512;         // samples
+
+const juce::String toneWheelPeer ("http://gareus.org/oss/lv2/b_synth");
+const juce::String comboPeer ("http://studionumbersix.com/foo/lv2/yc20");
 
 struct Scenario
 {
@@ -30,19 +40,28 @@ struct Scenario
 
 const std::vector<int> sixteenNotes { 36, 40, 43, 48, 52, 55, 60, 64, 67, 72, 76, 79, 84, 88, 91, 96 };
 
+std::vector<int> everyKey()
+{
+    std::vector<int> keys;
+    for (int note = 36; note <= 96; ++note)
+        keys.push_back (note);
+    return keys;
+}
+
 const Scenario scenarios[] = {
     { "idle", 0, false, false, {}, false },
     { "chord4", 0, false, false, { 48, 55, 60, 64 }, false },
     { "full10", 0, true, true, { 36, 43, 50, 57, 64, 71, 78, 84, 90, 96 }, false },
     { "phrase", 0, false, false, {}, true },
+    // The heaviest load of the tone-wheel organ: all 61 keys, every drawbar out.
+    { "B3 all61", 0, true, true, everyKey(), false },
     { "FARFISA", 1, false, false, sixteenNotes, false },
     { "VOX", 2, false, false, sixteenNotes, false },
     { "CHURCH", 3, false, false, sixteenNotes, false },
-    // Not one of the fixed scenarios: the heaviest registration of the voice
-    // organs, every drawbar sounding an oscillator of its own.
+    // The heaviest registration of the voice organs, every drawbar sounding an
+    // oscillator of its own; the peer at its full registration too.
     { "CHURCH all", 3, true, false, sixteenNotes, false },
 };
-
 juce::MidiMessageSequence notesOf (const Scenario& s, double seconds)
 {
     juce::MidiMessageSequence seq;
@@ -90,37 +109,85 @@ void configureOurs (juce::AudioPluginInstance& plugin, const Scenario& s)
     set ("Chorus/Vibrato", 0.3f); // chorus on
 }
 
-// The reference organ takes its drawbars as controllers 70 to 78 (0 fully out) and
-// switches its rotary speaker fast with controller 1.
-juce::MidiMessageSequence withReferenceControllers (juce::MidiMessageSequence seq, const Scenario& s)
+// The tone-wheel peer takes its drawbars as controllers 70 to 78 (0 fully out)
+// and switches its rotary speaker fast with controller 1.
+juce::MidiMessageSequence withPeerControllers (juce::MidiMessageSequence seq, const Scenario& s)
 {
-    if (s.allDrawbarsOut)
-        for (int c = 70; c <= 78; ++c)
-            seq.addEvent (juce::MidiMessage::controllerEvent (1, c, 0), 0.0);
-    seq.addEvent (juce::MidiMessage::controllerEvent (1, 1, s.fast ? 127 : 0), 0.0);
-    seq.sort();
+    if (s.organType == 0)
+    {
+        if (s.allDrawbarsOut)
+            for (int c = 70; c <= 78; ++c)
+                seq.addEvent (juce::MidiMessage::controllerEvent (1, c, 0), 0.0);
+        seq.addEvent (juce::MidiMessage::controllerEvent (1, 1, s.fast ? 127 : 0), 0.0);
+        seq.sort();
+    }
     return seq;
+}
+
+// The combo peer's registration: its defaults, or every footage of both
+// manuals and the bass out ("full registration").
+std::vector<std::pair<juce::String, float>> peerControls (const Scenario& s)
+{
+    std::vector<std::pair<juce::String, float>> controls;
+    if (s.organType != 0 && s.allDrawbarsOut)
+        for (auto* symbol : { "b_16", "b_8", "i_16", "i_8", "i_4", "i_2_2p3", "i_2", "i_1_3p5", "i_1", "ii_16", "ii_8", "ii_4", "ii_2" })
+            controls.emplace_back (symbol, 1.0f);
+    return controls;
 }
 
 double realTimeFactor (const MidiRenderer::Result& r)
 {
     return (r.audio.getNumSamples() / sampleRate) / juce::jmax (1.0e-9, r.cpuSeconds);
 }
+
+float decibels (float gain)
+{
+    return juce::Decibels::gainToDecibels (gain, -200.0f);
+}
+
+// The RMS level (linear) of the last second before the held notes end: an
+// organ whose notes are held must still sound there.
+float heldLevel (const MidiRenderer::Result& r, double seconds)
+{
+    const int end = juce::jmin (r.audio.getNumSamples(), (int) (seconds * sampleRate) - blockSize);
+    const int start = juce::jmax (0, end - (int) sampleRate);
+    double sum = 0.0;
+    for (int c = 0; c < r.audio.getNumChannels(); ++c)
+        for (int i = start; i < end; ++i)
+            sum += (double) r.audio.getSample (c, i) * r.audio.getSample (c, i);
+    const int count = (end - start) * r.audio.getNumChannels();
+    return count > 0 ? (float) std::sqrt (sum / count) : 0.0f;
+}
+
+juce::String processorName()
+{
+    std::ifstream cpuinfo ("/proc/cpuinfo");
+    std::string line;
+    while (std::getline (cpuinfo, line))
+        if (line.rfind ("model name", 0) == 0)
+            return juce::String (line.substr (line.find (':') + 1)).trim();
+    return "an unknown processor";
+}
+
+juce::String column (const juce::String& text, int width) { return text.paddedLeft (' ', width); }
 } // namespace
 
 int main (int argc, char* argv[])
 {
     juce::ScopedJuceInitialiser_GUI juce;
 
-    juce::String plugin (BRASSGATE_DEFAULT_VST3), reference ("http://gareus.org/oss/lv2/b_synth");
+    juce::String plugin (BRASSGATE_DEFAULT_VST3), instructionSet;
+    bool withPeers = true;
     double seconds = 20.0;
     int rounds = 3;
 
-    const char* usage = "usage: bench [--plugin PATH] [--reference URI|none] [--seconds S] [--rounds N]\n"
+    const char* usage = "usage: bench [--plugin PATH] [--reference none] [--seconds S] [--rounds N] [--instruction-set NAME]\n"
                         "  renders the fixed scenarios through the plug-in (default: the VST3 built with this\n"
-                        "  tool) and the reference organ (default: setBfree's LV2 organ; none to skip it), S\n"
-                        "  seconds each (1 to 600, default 20), N alternating rounds (1 to 20, default 3),\n"
-                        "  and prints the real-time factors\n";
+                        "  tool) and through the peer organs hosted as LV2 (setBfree for B3, foo-yc20 for the\n"
+                        "  voice organs; none to skip them), S seconds each (1 to 600, default 20), N\n"
+                        "  alternating rounds (1 to 20, default 3), and prints the real-time factors and levels.\n"
+                        "  --instruction-set holds the engines to a narrower set than this processor's widest\n"
+                        "  (AVX2, SSE4, ...), to measure what processors without the wider one get\n";
 
     for (int i = 1; i < argc; i += 2)
     {
@@ -130,7 +197,7 @@ int main (int argc, char* argv[])
             std::cout << usage;
             return 0;
         }
-        if (arg != "--plugin" && arg != "--reference" && arg != "--seconds" && arg != "--rounds")
+        if (arg != "--plugin" && arg != "--reference" && arg != "--seconds" && arg != "--rounds" && arg != "--instruction-set")
         {
             std::cerr << "bench: unknown option " << arg << "\n" << usage;
             return 2;
@@ -143,9 +210,31 @@ int main (int argc, char* argv[])
 
         const juce::String value (argv[i + 1]);
         if (arg == "--plugin") plugin = value;
-        else if (arg == "--reference") reference = value;
+        else if (arg == "--reference") withPeers = value != "none";
         else if (arg == "--seconds") seconds = juce::jlimit (1.0, 600.0, value.getDoubleValue());
+        else if (arg == "--instruction-set") instructionSet = value;
         else rounds = juce::jlimit (1, 20, value.getIntValue());
+    }
+
+    // The engines in the plug-in share this process's SIMD library, so its
+    // target mask holds them to the set named.
+    if (instructionSet.isNotEmpty())
+    {
+        std::int64_t chosen = 0;
+        juce::StringArray names;
+        for (const auto target : hwy::SupportedAndGeneratedTargets())
+        {
+            names.add (hwy::TargetName (target));
+            if (instructionSet.equalsIgnoreCase (hwy::TargetName (target)) || (instructionSet.equalsIgnoreCase ("AVX-512") && target == HWY_AVX3))
+                chosen = target;
+        }
+        if (chosen == 0)
+        {
+            std::cerr << "bench: this processor runs none of the engines' instruction sets named " << instructionSet
+                      << "; it runs " << names.joinIntoString (", ") << "\n";
+            return 2;
+        }
+        hwy::SetSupportedTargetsForTest (chosen);
     }
 
     MidiRenderer::Settings settings;
@@ -154,73 +243,81 @@ int main (int argc, char* argv[])
     settings.channels = 2;
     settings.tailSeconds = 0.0;
 
-    juce::String error, referenceError;
-    bool referenceUsable = reference != "none";
-
     std::cout << "Real-time factor (seconds of audio per CPU second, one thread), " << sampleRate / 1000.0
               << " kHz, " << blockSize << "-sample blocks, " << seconds << " s per scenario, best of " << rounds
               << " alternating rounds\n";
-    // The plug-in picks the same instruction set for its engines on this processor.
-    std::cout << "Engines' instruction set here: " << sinekernel::instructionSetName() << "\n\n";
-    std::cout << juce::String ("scenario").paddedRight (' ', 11) << juce::String ("ours").paddedLeft (' ', 10)
-              << juce::String ("reference").paddedLeft (' ', 12) << juce::String ("ratio").paddedLeft (' ', 8) << "\n";
+    std::cout << "Processor: " << processorName() << "; engines' instruction set: " << sinekernel::instructionSetName() << "\n\n";
+    std::cout << juce::String ("scenario").paddedRight (' ', 11) << column ("ours", 8) << column ("peer", 8) << column ("ratio", 7)
+              << "    levels dBFS, peak / RMS: ours; peer\n";
 
+    bool anySilent = false;
+    juce::StringArray peerErrors;
     for (const auto& s : scenarios)
     {
         const auto seq = notesOf (s, seconds);
+        const auto& peer = s.organType == 0 ? toneWheelPeer : comboPeer;
+        bool peerUsable = withPeers;
 
-        // Ours and the reference take turns, round after round; each keeps its
+        // Ours and the peer take turns, round after round; each keeps its
         // fastest round, the one least disturbed by whatever else the machine ran.
-        double ourFactor = 0.0, refFactor = 0.0;
-        float ourPeak = 0.0f, refPeak = 0.0f;
+        double ourFactor = 0.0, peerFactor = 0.0;
+        MidiRenderer::Result ours, theirs;
 
         for (int round = 0; round < rounds; ++round)
         {
-            auto ours = MidiRenderer::loadPlugin (plugin, settings, error);
-            if (ours == nullptr)
+            juce::String error;
+            auto instance = MidiRenderer::loadPlugin (plugin, settings, error);
+            if (instance == nullptr)
             {
                 std::cerr << "bench: " << error << "\n";
                 return 1;
             }
-            configureOurs (*ours, s);
-            const auto ourResult = MidiRenderer::render (*ours, seq, settings);
-            ours.reset();
-            ourFactor = juce::jmax (ourFactor, realTimeFactor (ourResult));
-            ourPeak = ourResult.peak;
+            configureOurs (*instance, s);
+            ours = MidiRenderer::render (*instance, seq, settings);
+            instance.reset();
+            ourFactor = juce::jmax (ourFactor, realTimeFactor (ours));
 
-            if (referenceUsable)
+            if (peerUsable)
             {
-                auto ref = MidiRenderer::loadPlugin (reference, settings, referenceError);
-                if (ref == nullptr)
-                {
-                    referenceUsable = false;
-                }
+                if (Lv2Host::render (peer, withPeerControllers (seq, s), settings, peerControls (s), theirs, error))
+                    peerFactor = juce::jmax (peerFactor, realTimeFactor (theirs));
                 else
                 {
-                    const auto refResult = MidiRenderer::render (*ref, withReferenceControllers (seq, s), settings);
-                    refFactor = juce::jmax (refFactor, realTimeFactor (refResult));
-                    refPeak = refResult.peak;
+                    peerUsable = false;
+                    peerErrors.addIfNotAlreadyThere (peer + ": " + error);
                 }
             }
         }
 
-        juce::String referenceColumn ("-"), ratioColumn ("-"), referencePeak;
-        if (referenceUsable)
+        // An organ with notes held must sound to the end; one that does not has
+        // stopped working, and its speed means nothing.
+        const bool notesHeld = ! s.held.empty() || s.phrase;
+        const bool oursSilent = notesHeld && decibels (heldLevel (ours, seconds)) < -80.0f;
+        const bool peerSilent = peerUsable && notesHeld && decibels (heldLevel (theirs, seconds)) < -80.0f;
+        anySilent = anySilent || oursSilent || peerSilent;
+
+        juce::String peerColumn ("-"), ratioColumn ("-"), peerLevels;
+        if (peerUsable)
         {
-            referenceColumn = juce::String (refFactor, 1);
-            ratioColumn = juce::String (ourFactor / refFactor, 2);
-            referencePeak = ", reference " + juce::String (juce::Decibels::gainToDecibels (refPeak), 1);
+            peerColumn = peerSilent ? "silent" : juce::String (peerFactor, 1);
+            ratioColumn = oursSilent || peerSilent ? "-" : juce::String (ourFactor / peerFactor, 2);
+            peerLevels = "; " + juce::String (decibels (theirs.peak), 1) + " / " + juce::String (decibels (theirs.rms), 1);
         }
 
-        std::cout << juce::String (s.name).paddedRight (' ', 11) << juce::String (ourFactor, 1).paddedLeft (' ', 10)
-                  << referenceColumn.paddedLeft (' ', 12) << ratioColumn.paddedLeft (' ', 8)
-                  << "    (peak dBFS: ours " << juce::String (juce::Decibels::gainToDecibels (ourPeak), 1)
-                  << referencePeak << ")" << std::endl;
+        std::cout << juce::String (s.name).paddedRight (' ', 11) << column (oursSilent ? "silent" : juce::String (ourFactor, 1), 8)
+                  << column (peerColumn, 8) << column (ratioColumn, 7) << "    " << juce::String (decibels (ours.peak), 1) << " / "
+                  << juce::String (decibels (ours.rms), 1) << peerLevels << std::endl;
     }
 
-    if (reference != "none" && ! referenceUsable)
-        std::cout << "\nThe reference organ could not be loaded: " << referenceError << "\n";
-    else if (referenceUsable)
-        std::cout << "\nreference: " << reference << " (LV2), the same MIDI; ratio = ours / reference\n";
+    if (withPeers)
+        std::cout << "\npeers (LV2, hosted by lilv, the same MIDI): " << toneWheelPeer << " for B3, " << comboPeer
+                  << " for the voice organs; ratio = ours / peer\n";
+    for (const auto& e : peerErrors)
+        std::cout << "A peer could not be played: " << e << "\n";
+    if (anySilent)
+    {
+        std::cerr << "bench: an organ fell silent while its notes were held; its figures are not given\n";
+        return 1;
+    }
     return 0;
 }

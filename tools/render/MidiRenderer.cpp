@@ -20,26 +20,23 @@ std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::String& pathO
                                                       const Settings& settings,
                                                       juce::String& error)
 {
-    // An LV2 plug-in is named by its URI; anything else is a VST3 bundle path.
-    // Only the format needed is created: the LV2 one scans every installed bundle.
-    const bool isLv2 = pathOrUri.contains ("://");
-    juce::AudioPluginFormatManager formats;
-    if (isLv2)
-        formats.addFormat (new juce::LV2PluginFormat());
-    else
-        formats.addFormat (new juce::VST3PluginFormat());
-    juce::String identifier = pathOrUri;
-
-    if (! isLv2)
+    // LV2 plug-ins (named by their URIs) are hosted by Lv2Host instead: JUCE
+    // 7.0.5's LV2 hosting leaves some instruments silent after their first block.
+    if (pathOrUri.contains ("://"))
     {
-        const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (pathOrUri);
-        if (! file.exists())
-        {
-            error = "no plug-in at " + file.getFullPathName();
-            return nullptr;
-        }
-        identifier = file.getFullPathName();
+        error = "an LV2 plug-in is hosted by Lv2Host, not here";
+        return nullptr;
     }
+
+    juce::AudioPluginFormatManager formats;
+    formats.addFormat (new juce::VST3PluginFormat());
+    const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (pathOrUri);
+    if (! file.exists())
+    {
+        error = "no plug-in at " + file.getFullPathName();
+        return nullptr;
+    }
+    const juce::String identifier = file.getFullPathName();
 
     juce::OwnedArray<juce::PluginDescription> found;
     formats.getFormat (0)->findAllTypesForFile (found, identifier);
@@ -149,18 +146,26 @@ Result render (juce::AudioPluginInstance& plugin,
         }
     }
 
+    measureLevels (result);
+    return result;
+}
+
+void measureLevels (Result& result)
+{
+    const int channels = result.audio.getNumChannels();
+    const int samples = result.audio.getNumSamples();
     double sumSquares = 0.0;
-    for (int c = 0; c < settings.channels; ++c)
+    result.peak = 0.0f;
+    for (int c = 0; c < channels; ++c)
     {
-        result.peak = juce::jmax (result.peak, result.audio.getMagnitude (c, 0, (int) totalSamples));
+        result.peak = juce::jmax (result.peak, result.audio.getMagnitude (c, 0, samples));
         const float* data = result.audio.getReadPointer (c);
-        for (int64_t i = 0; i < totalSamples; ++i)
+        for (int i = 0; i < samples; ++i)
             sumSquares += (double) data[i] * data[i];
     }
 
-    const double count = (double) totalSamples * settings.channels;
+    const double count = (double) samples * channels;
     result.rms = count > 0 ? (float) std::sqrt (sumSquares / count) : 0.0f;
-    return result;
 }
 
 bool writeWav (const juce::File& file, const juce::AudioBuffer<float>& audio, double sampleRate, juce::String& error)

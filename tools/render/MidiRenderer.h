@@ -23,8 +23,8 @@ struct Result
     float rms = 0.0f;            // linear, over all channels
 };
 
-// A VST3 bundle (a path) or an installed LV2 plug-in (its URI). Returns null
-// and sets `error` on failure.
+// A VST3 bundle (a path). Returns null and sets `error` on failure. (LV2
+// plug-ins are hosted by Lv2Host.)
 std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::String& pathOrUri,
                                                       const Settings& settings,
                                                       juce::String& error);
@@ -37,6 +37,9 @@ Result render (juce::AudioPluginInstance& plugin,
                const juce::MidiMessageSequence& sequence,
                const Settings& settings,
                const std::function<void (double)>& progress = {});
+
+// Sets the result's peak and RMS level from its audio.
+void measureLevels (Result& result);
 
 bool writeWav (const juce::File& file, const juce::AudioBuffer<float>& audio, double sampleRate, juce::String& error);
 } // namespace MidiRenderer

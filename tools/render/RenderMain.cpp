@@ -4,11 +4,13 @@
 //          [--channels N] [--tail SECONDS] [--set "PARAMETER NAME=NORMALISED VALUE"]... [--quiet] [--help]
 //
 // --help also lists the plug-in's parameters with their choices or ranges. Bad
-// arguments exit with 2, a file or plug-in that cannot be read with 1.
+// arguments exit with 2, a file or plug-in that cannot be read with 1. A VST3 is
+// hosted through JUCE, an LV2 plug-in (named by its URI) through lilv.
 //
 // Prints the output's peak and RMS level and the real-time factor (seconds of
 // audio per second spent inside the plug-in's processBlock).
 
+#include "Lv2Host.h"
 #include "MidiRenderer.h"
 
 #include <algorithm>
@@ -111,6 +113,25 @@ std::optional<double> numberIn (const juce::String& text)
         return std::nullopt;
     return value;
 }
+// Writes the WAV and prints its levels and the real-time factor; false if the file cannot be written.
+bool report (const juce::File& out, const MidiRenderer::Result& result, const MidiRenderer::Settings& settings)
+{
+    juce::String error;
+    if (! MidiRenderer::writeWav (out, result.audio, settings.sampleRate, error))
+    {
+        std::cerr << "render: " << error << "\n";
+        return false;
+    }
+
+    const double audioSeconds = result.audio.getNumSamples() / settings.sampleRate;
+    std::cout << "Wrote " << out.getFullPathName() << "\n"
+              << "  peak " << juce::String (decibels (result.peak), 1) << " dBFS, RMS "
+              << juce::String (decibels (result.rms), 1) << " dBFS\n"
+              << "  real-time factor " << juce::String (audioSeconds / juce::jmax (1.0e-9, result.processSeconds), 1)
+              << " (" << juce::String (audioSeconds, 2) << " s of audio in "
+              << juce::String (result.processSeconds, 3) << " s)" << std::endl;
+    return true;
+}
 } // namespace
 
 int main (int argc, char* argv[])
@@ -181,7 +202,23 @@ int main (int argc, char* argv[])
     {
         usage (std::cout);
         juce::String error;
-        if (auto instance = MidiRenderer::loadPlugin (plugin, settings, error))
+        std::vector<Lv2Host::ControlPort> ports;
+        if (Lv2Host::isUri (plugin))
+        {
+            if (Lv2Host::controlPorts (plugin, ports, error))
+            {
+                std::cout << "\ncontrol ports of " << plugin << " (0 to 1 spans each range; parameters the plug-in\n"
+                             "takes as patch messages are not among them):\n";
+                for (const auto& c : ports)
+                    std::cout << "  \"" << c.name << "\" (" << c.symbol << "): " << c.minimum << " to " << c.maximum
+                              << ", default " << c.defaultValue << "\n";
+            }
+            else
+            {
+                std::cout << "\n(the controls of " << plugin << " cannot be listed: " << error << ")\n";
+            }
+        }
+        else if (auto instance = MidiRenderer::loadPlugin (plugin, settings, error))
             listParameters (*instance);
         else
             std::cout << "\n(the parameters of " << plugin << " cannot be listed: " << error << ")\n";
@@ -212,6 +249,28 @@ int main (int argc, char* argv[])
         return 1;
     }
 
+    const double seconds = sequence.getEndTime() + settings.tailSeconds;
+    std::function<void (double)> progress;
+    if (! quiet && seconds > 5.0)
+        progress = [] (double done) { std::cerr << "\r  " << juce::roundToInt (done * 100.0) << " %" << std::flush; };
+
+    MidiRenderer::Result result;
+    if (Lv2Host::isUri (plugin))
+    {
+        if (! quiet)
+            std::cout << "Rendering " << midiPath << " (" << juce::String (seconds, 1) << " s) through " << plugin << " at "
+                      << settings.sampleRate << " Hz, " << settings.blockSize << "-sample blocks, " << settings.channels
+                      << " channel(s)" << std::endl;
+        if (! Lv2Host::render (plugin, sequence, settings, parameterSettings, result, error, progress))
+        {
+            std::cerr << "render: " << error << "\n";
+            return error.contains ("no control named") ? 2 : 1;
+        }
+        if (progress)
+            std::cerr << "\n";
+        return report (cwd.getChildFile (outPath), result, settings) ? 0 : 1;
+    }
+
     auto instance = MidiRenderer::loadPlugin (plugin, settings, error);
     if (instance == nullptr)
     {
@@ -238,35 +297,17 @@ int main (int argc, char* argv[])
         }
     }
 
-    const double seconds = sequence.getEndTime() + settings.tailSeconds;
     if (! quiet)
         std::cout << "Rendering " << midiPath << " (" << juce::String (seconds, 1) << " s) through "
                   << instance->getName() << " at " << settings.sampleRate << " Hz, " << settings.blockSize
                   << "-sample blocks, " << settings.channels << " channel(s)" << std::endl;
 
-    std::function<void (double)> progress;
-    if (! quiet && seconds > 5.0)
-        progress = [] (double done) { std::cerr << "\r  " << juce::roundToInt (done * 100.0) << " %" << std::flush; };
-
-    const auto result = MidiRenderer::render (*instance, sequence, settings, progress);
+    result = MidiRenderer::render (*instance, sequence, settings, progress);
     if (progress)
         std::cerr << "\n";
 
     instance->releaseResources();
     instance.reset();
 
-    if (! MidiRenderer::writeWav (cwd.getChildFile (outPath), result.audio, settings.sampleRate, error))
-    {
-        std::cerr << "render: " << error << "\n";
-        return 1;
-    }
-
-    const double audioSeconds = result.audio.getNumSamples() / settings.sampleRate;
-    std::cout << "Wrote " << cwd.getChildFile (outPath).getFullPathName() << "\n"
-              << "  peak " << juce::String (decibels (result.peak), 1) << " dBFS, RMS "
-              << juce::String (decibels (result.rms), 1) << " dBFS\n"
-              << "  real-time factor " << juce::String (audioSeconds / juce::jmax (1.0e-9, result.processSeconds), 1)
-              << " (" << juce::String (audioSeconds, 2) << " s of audio in "
-              << juce::String (result.processSeconds, 3) << " s)" << std::endl;
-    return 0;
+    return report (cwd.getChildFile (outPath), result, settings) ? 0 : 1;
 }
