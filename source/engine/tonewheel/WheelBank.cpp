@@ -41,39 +41,115 @@ HWY_INLINE hn::Vec<D> sinesOf (D d, hn::Vec<D> x, MathMode mode)
     return hn::Load (d, lanes);
 }
 
-// A wheel's signal before crosstalk from its phase (cycles), in every lane:
-// the one definition of the wheels' voicing, whether the lanes hold
-// neighbouring wheels or one wheel's successive samples. levelOffset is the
-// wheel's fixed level-term argument (radians); weightOf(h) gives the low
-// wheels' weight of odd harmonic h, 0 at or above the alias limit, which
-// leaves the sum exactly as if that harmonic were skipped.
-template <Voicing voicing, class D, class Weights>
-HWY_INLINE hn::Vec<hn::Rebind<float, D>> voice (D d, hn::Vec<D> phase, hn::Vec<D> levelOffset, const Weights& weightOf, MathMode mode)
+// A wheel's sines at one sample, in every lane: its fundamental's sine and
+// cosine (the cosine only where a second harmonic needs it) and its level
+// term's sine.
+template <class V>
+struct WheelSines
+{
+    V sine, cosine, level;
+};
+
+// The one definition of a wheel's signal before crosstalk (wheels 13 to 91),
+// from its sines, whether the lanes hold neighbouring wheels or one wheel's
+// successive samples: the fundamental under a level term of +-0.5 %, and for
+// the upper wheels a weak second harmonic, sin 2x = 2 sin x cos x.
+template <Voicing voicing, class D>
+HWY_INLINE hn::Vec<hn::Rebind<float, D>> voiceOf (D d, const WheelSines<hn::Vec<D>>& w)
+{
+    const hn::Rebind<float, D> df;
+    const auto fundamental = hn::DemoteTo (df, w.sine);
+    const auto level = hn::DemoteTo (df, w.level);
+    auto s = hn::Mul (hn::Add (hn::Mul (level, hn::Set (df, 0.005f)), hn::Set (df, 1.0f)), fundamental);
+    if constexpr (voicing == Voicing::filtered)
+    {
+        const auto second = hn::Mul (hn::Mul (hn::Set (d, 2.0), w.sine), w.cosine);
+        s = hn::Add (s, hn::Mul (hn::DemoteTo (df, second), hn::Set (df, 0.012f)));
+    }
+    return s;
+}
+
+// sin (L + u) for 0 <= u < 0.13 from sin L and cos L: u is at most 0.13 rad
+// (the level term's argument moves by 0.13 rad per cycle), where the Taylor
+// series of sin u to u^7 and of cos u to u^8 leave out less than 3e-14 and 4e-16.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V levelSine (D d, V sineL, V cosineL, V u)
+{
+    const V u2 = hn::Mul (u, u);
+    V p = hn::MulAdd (u2, hn::Set (d, -1.0 / 5040.0), hn::Set (d, 1.0 / 120.0));
+    p = hn::MulAdd (p, u2, hn::Set (d, -1.0 / 6.0));
+    const V sineU = hn::MulAdd (hn::Mul (u, u2), p, u);
+    V q = hn::MulAdd (u2, hn::Set (d, 1.0 / 40320.0), hn::Set (d, -1.0 / 720.0));
+    q = hn::MulAdd (q, u2, hn::Set (d, 1.0 / 24.0));
+    q = hn::MulAdd (q, u2, hn::Set (d, -0.5));
+    const V cosineU = hn::MulAdd (q, u2, hn::Set (d, 1.0));
+    return hn::MulAdd (sineL, cosineU, hn::Mul (cosineL, sineU));
+}
+
+// A wheel's sines worked out afresh from its phase (cycles), in every lane:
+// the engines' kernels, or the C library lane by lane.
+template <bool withCosine, class D, class V = hn::Vec<D>>
+HWY_INLINE WheelSines<V> sinesAt (D d, V phase, V sineL, V cosineL, V offsetL, MathMode mode)
+{
+    const V x = hn::Mul (hn::Set (d, twoPi), phase);
+    const V u = hn::Mul (hn::Set (d, 0.13), phase);
+    WheelSines<V> w { hn::Zero (d), hn::Zero (d), hn::Zero (d) };
+    if (mode == MathMode::fast)
+    {
+        if constexpr (withCosine)
+            sinekernel::HWY_NAMESPACE::SineCosine (d, x, w.sine, w.cosine);
+        else
+            w.sine = sinekernel::HWY_NAMESPACE::Sine (d, x);
+        w.level = levelSine (d, sineL, cosineL, u);
+        return w;
+    }
+
+    HWY_ALIGN double xs[hn::MaxLanes (d)], levels[hn::MaxLanes (d)], sines[hn::MaxLanes (d)], cosines[hn::MaxLanes (d)];
+    hn::Store (x, d, xs);
+    hn::Store (hn::Add (offsetL, u), d, levels);
+    for (size_t i = 0; i < hn::Lanes (d); ++i)
+    {
+        sines[i] = std::sin (xs[i]);
+        cosines[i] = std::cos (xs[i]);
+        levels[i] = std::sin (levels[i]);
+    }
+    return { hn::Load (d, sines), hn::Load (d, cosines), hn::Load (d, levels) };
+}
+
+// A fundamental's sine and cosine one sample on: rotated by the wheel's step
+// angle w times the sample's pitch factor p, as w exactly (its cosine and sine)
+// and the drift e = w (p - 1) by the series of cos e to e^4 and sin e to e^5,
+// which leave out less than 1e-19 while |e| stays below 0.02 rad.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE void rotate (D d, V& sine, V& cosine, V stepCosine, V stepSine, V step, double pitchFactor)
+{
+    const V e = hn::Mul (step, hn::Set (d, pitchFactor - 1.0));
+    const V e2 = hn::Mul (e, e);
+    const V cosineE = hn::MulAdd (e2, hn::MulAdd (e2, hn::Set (d, 1.0 / 24.0), hn::Set (d, -0.5)), hn::Set (d, 1.0));
+    const V sineE = hn::MulAdd (hn::Mul (e, e2), hn::MulAdd (e2, hn::Set (d, 1.0 / 120.0), hn::Set (d, -1.0 / 6.0)), e);
+    const V cosineStep = hn::NegMulAdd (stepSine, sineE, hn::Mul (stepCosine, cosineE));
+    const V sineStep = hn::MulAdd (stepCosine, sineE, hn::Mul (stepSine, cosineE));
+    const V nextSine = hn::MulAdd (sine, cosineStep, hn::Mul (cosine, sineStep));
+    cosine = hn::NegMulAdd (sine, sineStep, hn::Mul (cosine, cosineStep));
+    sine = nextSine;
+}
+
+// The twelve lowest wheels' signal before crosstalk from the phase: band-limited
+// and square-like, the fundamental and odd harmonics 3 to 11; weightOf(h) gives
+// the weight of harmonic h, 0 at or above the alias limit, which leaves the
+// sum exactly as if it were skipped.
+template <class D, class Weights>
+HWY_INLINE hn::Vec<hn::Rebind<float, D>> lowVoice (D d, hn::Vec<D> phase, const Weights& weightOf, MathMode mode)
 {
     const hn::Rebind<float, D> df;
     const auto fundamentalArgument = hn::Mul (hn::Set (d, twoPi), phase);
-    const auto fundamental = hn::DemoteTo (df, sinesOf (d, fundamentalArgument, mode));
-
-    if constexpr (voicing == Voicing::low)
+    auto s = hn::DemoteTo (df, sinesOf (d, fundamentalArgument, mode));
+    for (int h = 0; h < tonewheel::numHarmonics; ++h)
     {
-        // Band-limited and square-like.
-        auto s = fundamental;
-        for (int h = 0; h < tonewheel::numHarmonics; ++h)
-        {
-            const auto harmonicArgument = hn::Mul (hn::Set (d, static_cast<double> (tonewheel::lowWheelHarmonics[h])), fundamentalArgument);
-            s = hn::Add (s, hn::Mul (hn::DemoteTo (df, sinesOf (d, harmonicArgument, mode)), weightOf (h)));
-        }
-        return hn::Mul (s, hn::Set (df, 0.55f));
+        const auto harmonicArgument = hn::Mul (hn::Set (d, static_cast<double> (tonewheel::lowWheelHarmonics[h])), fundamentalArgument);
+        s = hn::Add (s, hn::Mul (hn::DemoteTo (df, sinesOf (d, harmonicArgument, mode)), weightOf (h)));
     }
-    else
-    {
-        // Each wheel's own level offset within +-0.5 % and a slight shape, from its phase.
-        const auto level = hn::DemoteTo (df, sinesOf (d, hn::Add (levelOffset, hn::Mul (hn::Set (d, 0.13), phase)), mode));
-        auto s = hn::Mul (hn::Add (hn::Mul (level, hn::Set (df, 0.005f)), hn::Set (df, 1.0f)), fundamental);
-        if constexpr (voicing == Voicing::filtered) // the upper wheels add a weak second harmonic
-            s = hn::Add (s, hn::Mul (hn::DemoteTo (df, sinesOf (d, hn::Mul (hn::Set (d, 2.0), fundamentalArgument), mode)), hn::Set (df, 0.012f)));
-        return s;
-    }
+    return hn::Mul (s, hn::Set (df, 0.55f));
 }
 
 template <Voicing voicing>
@@ -136,20 +212,56 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
         }
     };
 
+    // Within a pass the fundamentals move on by rotation, from sines worked out
+    // afresh at its first sample; that holds while the drift's share of a
+    // step, at most the top wheel's step times the largest |p - 1|, stays small.
+    double largestDrift = 0.0;
+    for (int t = 0; t < count; ++t)
+        largestDrift = std::max (largestDrift, std::abs (static_cast<double> (pitchFactors[t]) - 1.0));
+    const bool rotating = mode == MathMode::fast && wheelTables.stepAngle[tonewheel::numWheels - 1] * largestDrift < 0.02;
+
     // Each group's signals before crosstalk through the pass, neighbouring
     // wheels side by side in the lanes; a group wider than a register is
     // worked as several registers side by side.
     forEachGroup ([&] (auto groupWidth, auto voicing, int base) {
+        constexpr Voicing v = decltype (voicing)::value;
         const hn::CappedTag<double, decltype (groupWidth)::value> d;
         const hn::Rebind<float, decltype (d)> df;
         for (int k = 0; k < decltype (groupWidth)::value; k += static_cast<int> (hn::Lanes (d)))
         {
             const int first = base + k;
-            const auto offset = hn::LoadU (d, tonewheel::levelOffsets.data() + first);
-            const auto weightOf = [&] (int h) { return hn::LoadU (df, wheelTables.harmonicWeight.data() + h * tonewheel::numLowWheels + first); };
-            for (int t = 0; t < count; ++t)
-                hn::StoreU (voice<decltype (voicing)::value> (d, hn::LoadU (d, passPhase[t] + first), offset, weightOf, mode), df,
-                            passClean[t] + 1 + first);
+            if constexpr (v == Voicing::low)
+            {
+                const auto weightOf = [&] (int h) { return hn::LoadU (df, wheelTables.harmonicWeight.data() + h * tonewheel::numLowWheels + first); };
+                for (int t = 0; t < count; ++t)
+                    hn::StoreU (lowVoice (d, hn::LoadU (d, passPhase[t] + first), weightOf, mode), df, passClean[t] + 1 + first);
+                continue;
+            }
+            else
+            {
+                const auto sineL = hn::LoadU (d, tonewheel::levelOffsetSines.data() + first);
+                const auto cosineL = hn::LoadU (d, tonewheel::levelOffsetCosines.data() + first);
+                const auto offsetL = hn::LoadU (d, tonewheel::levelOffsets.data() + first);
+                if (! rotating)
+                {
+                    for (int t = 0; t < count; ++t)
+                        hn::StoreU (voiceOf<v> (d, sinesAt<v == Voicing::filtered> (d, hn::LoadU (d, passPhase[t] + first), sineL, cosineL, offsetL, mode)), df,
+                                    passClean[t] + 1 + first);
+                    continue;
+                }
+
+                const auto step = hn::LoadU (d, wheelTables.stepAngle.data() + first);
+                const auto stepCosine = hn::LoadU (d, wheelTables.stepCosine.data() + first);
+                const auto stepSine = hn::LoadU (d, wheelTables.stepSine.data() + first);
+                auto w = sinesAt<true> (d, hn::LoadU (d, passPhase[0] + first), sineL, cosineL, offsetL, mode);
+                hn::StoreU (voiceOf<v> (d, w), df, passClean[0] + 1 + first);
+                for (int t = 1; t < count; ++t)
+                {
+                    rotate (d, w.sine, w.cosine, stepCosine, stepSine, step, static_cast<double> (pitchFactors[t]));
+                    w.level = levelSine (d, sineL, cosineL, hn::Mul (hn::Set (d, 0.13), hn::LoadU (d, passPhase[t] + first)));
+                    hn::StoreU (voiceOf<v> (d, w), df, passClean[t] + 1 + first);
+                }
+            }
         }
     });
 
@@ -157,18 +269,27 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
     // by side in the lanes; a pass of one sample (the per-sample path) takes
     // one lane, rather than a whole register for one value.
     const auto loneSignals = [&] (auto d, int i, auto voicing) {
+        constexpr Voicing v = decltype (voicing)::value;
         const hn::Rebind<float, decltype (d)> df;
         HWY_ALIGN double phases[wheelPass] = {};
         HWY_ALIGN float signal[wheelPass];
         for (int t = 0; t < count; ++t)
             phases[t] = passPhase[t][i];
 
-        const auto offset = hn::Set (d, tonewheel::levelOffsets[(size_t) i]);
+        const auto sineL = hn::Set (d, tonewheel::levelOffsetSines[(size_t) i]);
+        const auto cosineL = hn::Set (d, tonewheel::levelOffsetCosines[(size_t) i]);
+        const auto offsetL = hn::Set (d, tonewheel::levelOffsets[(size_t) i]);
         const auto weightOf = [&] (int h) {
             return hn::Set (df, i < tonewheel::numLowWheels ? wheelTables.harmonicWeight[(size_t) (h * tonewheel::numLowWheels + i)] : 0.0f);
         };
         for (int t = 0; t < count; t += static_cast<int> (hn::Lanes (d)))
-            hn::Store (voice<decltype (voicing)::value> (d, hn::Load (d, phases + t), offset, weightOf, mode), df, signal + t);
+        {
+            const auto phase = hn::Load (d, phases + t);
+            if constexpr (v == Voicing::low)
+                hn::Store (lowVoice (d, phase, weightOf, mode), df, signal + t);
+            else
+                hn::Store (voiceOf<v> (d, sinesAt<v == Voicing::filtered> (d, phase, sineL, cosineL, offsetL, mode)), df, signal + t);
+        }
 
         for (int t = 0; t < count; ++t)
             passClean[t][i + 1] = signal[t];

@@ -63,16 +63,20 @@ struct ShareScales
 
 const ShareScales shareScales;
 
-std::array<double, numWheelSlots> makeLevelOffsets()
+// f (0.7 x i) for every wheel slot i.
+template <class F>
+std::array<double, numWheelSlots> ofLevelOffsets (F f)
 {
-    std::array<double, numWheelSlots> offsets {};
+    std::array<double, numWheelSlots> values {};
     for (int i = 0; i < numWheelSlots; ++i)
-        offsets[(size_t) i] = 0.7 * i;
-    return offsets;
+        values[(size_t) i] = f (0.7 * i);
+    return values;
 }
 } // namespace
 
-const std::array<double, numWheelSlots> levelOffsets = makeLevelOffsets();
+const std::array<double, numWheelSlots> levelOffsets = ofLevelOffsets ([] (double x) { return x; });
+const std::array<double, numWheelSlots> levelOffsetSines = ofLevelOffsets ([] (double x) { return std::sin (x); });
+const std::array<double, numWheelSlots> levelOffsetCosines = ofLevelOffsets ([] (double x) { return std::cos (x); });
 
 int wheelIndexFor (int key, int drawbar) noexcept
 {
@@ -115,6 +119,13 @@ void WheelTables::prepare (double sampleRate)
         for (int i = 0; i < numLowWheels; ++i)
             harmonicWeight[(size_t) (h * numLowWheels + i)] =
                 harmonicLimit > lowWheelHarmonics[h] * frequency[(size_t) i] ? lowWheelHarmonicWeights[h] : 0.0f;
+
+    for (int i = 0; i < numWheelSlots; ++i)
+    {
+        stepAngle[(size_t) i] = twoPi * frequency[(size_t) i] * (1.0 / sampleRate);
+        stepCosine[(size_t) i] = std::cos (stepAngle[(size_t) i]);
+        stepSine[(size_t) i] = std::sin (stepAngle[(size_t) i]);
+    }
 
     const float interval = static_cast<float> (1.0 / sampleRate);
     const float brightCoefficient = std::min (0.99f, interval * 4500.0f * voicedTwoPi);

@@ -46,8 +46,10 @@ int drawbarStepFor (float level) noexcept;
 // wheel: 1 / sqrt(uses) for shared wheels, exactly 1 for one use or none.
 float shareScale (int uses) noexcept;
 
-// 0.7 x i, radians: the fixed part of wheel i's level-term argument.
+// 0.7 x i, radians: the fixed part of wheel i's level-term argument, and its sine and cosine.
 extern const std::array<double, numWheelSlots> levelOffsets;
+extern const std::array<double, numWheelSlots> levelOffsetSines;
+extern const std::array<double, numWheelSlots> levelOffsetCosines;
 
 // The tables that follow from the sample rate.
 struct WheelTables
@@ -58,6 +60,9 @@ struct WheelTables
     alignas (64) std::array<double, numWheelSlots> frequency {};          // Hz; all zero until prepare, so silent
     alignas (64) std::array<float, numHarmonics * numLowWheels> harmonicWeight {}; // harmonic by harmonic: weight, or 0 where it would alias
     alignas (64) std::array<float, numWheelSlots> pickupCoefficient {};   // one-pole coefficient, 0 to 0.99 (0 below wheel 49)
+    alignas (64) std::array<double, numWheelSlots> stepAngle {};          // 2 pi f / rate: radians per sample without drift
+    alignas (64) std::array<double, numWheelSlots> stepCosine {};         // cos of stepAngle
+    alignas (64) std::array<double, numWheelSlots> stepSine {};           // sin of stepAngle
     float darkCoefficient = 0.0f;                                          // the slower pickup filter's coefficient
 };
 } // namespace tonewheel
