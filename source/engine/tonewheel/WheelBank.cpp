@@ -116,24 +116,6 @@ HWY_INLINE WheelSines<V> sinesAt (D d, V phase, V sineL, V cosineL, V offsetL, M
     return { hn::Load (d, sines), hn::Load (d, cosines), hn::Load (d, levels) };
 }
 
-// A fundamental's sine and cosine one sample on: rotated by the wheel's step
-// angle w times the sample's pitch factor p, as w exactly (its cosine and sine)
-// and the drift e = w (p - 1) by the series of cos e to e^4 and sin e to e^5,
-// which leave out less than 1e-19 while |e| stays below 0.02 rad.
-template <class D, class V = hn::Vec<D>>
-HWY_INLINE void rotate (D d, V& sine, V& cosine, V stepCosine, V stepSine, V step, double pitchFactor)
-{
-    const V e = hn::Mul (step, hn::Set (d, pitchFactor - 1.0));
-    const V e2 = hn::Mul (e, e);
-    const V cosineE = hn::MulAdd (e2, hn::MulAdd (e2, hn::Set (d, 1.0 / 24.0), hn::Set (d, -0.5)), hn::Set (d, 1.0));
-    const V sineE = hn::MulAdd (hn::Mul (e, e2), hn::MulAdd (e2, hn::Set (d, 1.0 / 120.0), hn::Set (d, -1.0 / 6.0)), e);
-    const V cosineStep = hn::NegMulAdd (stepSine, sineE, hn::Mul (stepCosine, cosineE));
-    const V sineStep = hn::MulAdd (stepCosine, sineE, hn::Mul (stepSine, cosineE));
-    const V nextSine = hn::MulAdd (sine, cosineStep, hn::Mul (cosine, sineStep));
-    cosine = hn::NegMulAdd (sine, sineStep, hn::Mul (cosine, cosineStep));
-    sine = nextSine;
-}
-
 // The twelve lowest wheels' signal before crosstalk from the phase: band-limited
 // and square-like, the fundamental and odd harmonics 3 to 11; weightOf(h) gives
 // the weight of harmonic h, 0 at or above the alias limit, which leaves the
@@ -235,7 +217,6 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
                 const auto weightOf = [&] (int h) { return hn::LoadU (df, wheelTables.harmonicWeight.data() + h * tonewheel::numLowWheels + first); };
                 for (int t = 0; t < count; ++t)
                     hn::StoreU (lowVoice (d, hn::LoadU (d, passPhase[t] + first), weightOf, mode), df, passClean[t] + 1 + first);
-                continue;
             }
             else
             {
@@ -257,7 +238,9 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
                 hn::StoreU (voiceOf<v> (d, w), df, passClean[0] + 1 + first);
                 for (int t = 1; t < count; ++t)
                 {
-                    rotate (d, w.sine, w.cosine, stepCosine, stepSine, step, static_cast<double> (pitchFactors[t]));
+                    // The step angle times the pitch factor p: the step, and its drift w (p - 1).
+                    const auto drift = hn::Mul (step, hn::Set (d, static_cast<double> (pitchFactors[t]) - 1.0));
+                    sinekernel::HWY_NAMESPACE::RotateBy (d, w.sine, w.cosine, stepCosine, stepSine, drift);
                     w.level = levelSine (d, sineL, cosineL, hn::Mul (hn::Set (d, 0.13), hn::LoadU (d, passPhase[t] + first)));
                     hn::StoreU (voiceOf<v> (d, w), df, passClean[t] + 1 + first);
                 }

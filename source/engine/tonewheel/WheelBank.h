@@ -14,8 +14,9 @@
 //
 // Every phase moves on every sample. Only the heard wheels' signals are worked
 // out, wheelPass samples at a time: all phases first, then each group of
-// neighbouring heard wheels through the whole pass, its sines in registers;
-// the keys read the result one row per sample or one column per wheel.
+// neighbouring heard wheels through the whole pass, its sines in registers,
+// worked out afresh at the pass's first sample and moved on by rotation from
+// there; the keys read the result one row per sample or one column per wheel.
 // Wheels 1 to 48 have no memory beyond their phase, so they cost nothing while
 // unheard. A pickup-filtered wheel (49 to 91) that starts to be heard again is
 // woken first: its filter is rebuilt by replaying the last warmUpLength
