@@ -18,7 +18,6 @@
 #include <lv2/worker/worker.h>
 
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,13 +26,6 @@ namespace Lv2Host
 {
 namespace
 {
-double threadCpuSeconds()
-{
-    timespec t {};
-    clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
-    return (double) t.tv_sec + (double) t.tv_nsec * 1.0e-9;
-}
-
 // URIs to small integers and back, for urid:map and the older uri-map.
 struct UridMap
 {
@@ -361,7 +353,7 @@ bool render (const juce::String& uri,
 
         // The block, and the work it scheduled: both count as the plug-in's time.
         const auto t0 = juce::Time::getHighResolutionTicks();
-        const auto cpu0 = threadCpuSeconds();
+        const auto cpu0 = MidiRenderer::threadCpuSeconds();
         lilv_instance_run (instance, (uint32_t) numSamples);
         if (workerInterface != nullptr)
         {
@@ -375,21 +367,13 @@ bool render (const juce::String& uri,
             if (workerInterface->end_run != nullptr)
                 workerInterface->end_run (lilv_instance_get_handle (instance));
         }
-        result.cpuSeconds += threadCpuSeconds() - cpu0;
+        result.cpuSeconds += MidiRenderer::threadCpuSeconds() - cpu0;
         result.processSeconds += juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - t0);
 
         for (int c = 0; c < settings.channels; ++c)
             result.audio.copyFrom (c, (int) start, audioOut[(size_t) juce::jmin (c, (int) audioOut.size() - 1)].data(), numSamples);
 
-        if (progress)
-        {
-            const double done = (double) (start + numSamples) / (double) totalSamples;
-            if (done - lastReport >= 0.05 || done >= 1.0)
-            {
-                progress (done);
-                lastReport = done;
-            }
-        }
+        MidiRenderer::reportProgress (progress, start + numSamples, totalSamples, lastReport);
     }
 
     lilv_instance_deactivate (instance);

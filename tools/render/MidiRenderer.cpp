@@ -4,17 +4,25 @@
 
 namespace MidiRenderer
 {
-namespace
-{
-// CPU time of the calling thread: unlike wall-clock time it does not count the
-// moments another process had the core.
 double threadCpuSeconds()
 {
     timespec t {};
     clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
     return (double) t.tv_sec + (double) t.tv_nsec * 1.0e-9;
 }
-} // namespace
+
+void reportProgress (const std::function<void (double)>& progress, int64_t doneSamples, int64_t totalSamples, double& lastReport)
+{
+    if (! progress)
+        return;
+
+    const double done = (double) doneSamples / (double) totalSamples;
+    if (done - lastReport >= 0.05 || done >= 1.0)
+    {
+        progress (done);
+        lastReport = done;
+    }
+}
 
 std::unique_ptr<juce::AudioPluginInstance> loadPlugin (const juce::String& pathOrUri,
                                                       const Settings& settings,
@@ -135,15 +143,7 @@ Result render (juce::AudioPluginInstance& plugin,
         for (int c = 0; c < settings.channels; ++c)
             result.audio.copyFrom (c, (int) start, block, juce::jmin (c, processChannels - 1), 0, numSamples);
 
-        if (progress)
-        {
-            const double done = (double) (start + numSamples) / (double) totalSamples;
-            if (done - lastReport >= 0.05 || done >= 1.0)
-            {
-                progress (done);
-                lastReport = done;
-            }
-        }
+        MidiRenderer::reportProgress (progress, start + numSamples, totalSamples, lastReport);
     }
 
     measureLevels (result);

@@ -38,6 +38,13 @@ Result render (juce::AudioPluginInstance& plugin,
                const Settings& settings,
                const std::function<void (double)>& progress = {});
 
+// CPU time of the calling thread, seconds: unlike wall-clock time it does not
+// count the moments another process had the core.
+double threadCpuSeconds();
+
+// Calls progress (if any) with doneSamples / totalSamples, in steps of 5 % and at the end.
+void reportProgress (const std::function<void (double)>& progress, int64_t doneSamples, int64_t totalSamples, double& lastReport);
+
 // Sets the result's peak and RMS level from its audio.
 void measureLevels (Result& result);
 
