@@ -6,7 +6,7 @@ add_executable(processor_tests
     processor/AllocationTest.cpp
     processor/ChainTest.cpp
     processor/SavedStateCheckTest.cpp)
-target_include_directories(processor_tests PRIVATE processor)
+target_include_directories(processor_tests PRIVATE processor support)
 target_link_libraries(processor_tests PRIVATE BrassgateOrgan GTest::gtest)
 gtest_discover_tests(processor_tests DISCOVERY_TIMEOUT 120)
 # The plug-in target compiles JUCE privately: take over its headers and settings.

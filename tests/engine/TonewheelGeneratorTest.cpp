@@ -1,3 +1,4 @@
+#include "InstructionSets.h"
 #include "TonewheelTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -614,49 +615,56 @@ TEST (TonewheelGenerator, BlocksGiveTheSamplesOfOneSampleAtATime)
 {
     // Through attacks, contact bounce, percussion, settled keys, a release with
     // its click and a release to silence; with and without key click.
-    for (const auto mode : { MathMode::reference, MathMode::fast })
+    // On every instruction set the engines are built for.
+    for (const auto target : instructionsets::available())
     {
-        for (const float keyClick : { 1.0f, 0.0f })
-        {
-            auto blocks = std::make_unique<TonewheelGenerator>();
-            auto samples = std::make_unique<TonewheelGenerator>();
-            const auto both = [&] (const auto& change) { change (*blocks); change (*samples); };
-            both ([&] (TonewheelGenerator& g) {
-                g.setMathMode (mode);
-                g.prepare (44100.0);
-                g.noteOn (48, 1.0f);
-                g.noteOn (79, 0.6f);
-            });
+        instructionsets::with (target, [&] {
+            for (const auto mode : { MathMode::reference, MathMode::fast })
+            {
+                for (const float keyClick : { 1.0f, 0.0f })
+                {
+                    auto blocks = std::make_unique<TonewheelGenerator>();
+                    auto samples = std::make_unique<TonewheelGenerator>();
+                    const auto both = [&] (const auto& change) { change (*blocks); change (*samples); };
+                    both ([&] (TonewheelGenerator& g) {
+                        g.setMathMode (mode);
+                        g.prepare (44100.0);
+                        g.noteOn (48, 1.0f);
+                        g.noteOn (79, 0.6f);
+                    });
 
-            Settings s = withDrawbars ({ bar16, bar8, bar4, 8 });
-            s.chorus = 0.7f;
-            s.percussion = true;
-            s.keyClick = keyClick;
+                    Settings s = withDrawbars ({ bar16, bar8, bar4, 8 });
+                    s.chorus = 0.7f;
+                    s.percussion = true;
+                    s.keyClick = keyClick;
 
-            std::vector<float> block (1000);
-            int at = 0;
-            const auto play = [&] {
-                TonewheelGenerator::Settings settings;
-                settings.drawbarLevels = s.drawbars;
-                settings.chorusAmount = s.chorus;
-                settings.scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
-                settings.percussionOn = s.percussion;
-                settings.percThird = s.third;
-                settings.percFast = s.fast;
-                settings.keyClick = s.keyClick;
-                settings.percSoft = s.soft;
-                blocks->renderBlock (block.data(), (int) block.size(), settings);
-                for (size_t n = 0; n < block.size(); ++n, ++at)
-                    ASSERT_EQ (block[n], renderSample (*samples, s)) << "sample " << at << ", key click " << keyClick;
-            };
+                    std::vector<float> block (1000);
+                    int at = 0;
+                    const auto play = [&] {
+                        TonewheelGenerator::Settings settings;
+                        settings.drawbarLevels = s.drawbars;
+                        settings.chorusAmount = s.chorus;
+                        settings.scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
+                        settings.percussionOn = s.percussion;
+                        settings.percThird = s.third;
+                        settings.percFast = s.fast;
+                        settings.keyClick = s.keyClick;
+                        settings.percSoft = s.soft;
+                        blocks->renderBlock (block.data(), (int) block.size(), settings);
+                        for (size_t n = 0; n < block.size(); ++n, ++at)
+                            ASSERT_EQ (block[n], renderSample (*samples, s)) << "sample " << at << ", key click " << keyClick << ", "
+                                                                       << instructionsets::nameOf (target);
+                    };
 
-            play();
-            play();
-            both ([] (TonewheelGenerator& g) { g.noteOff (79); });
-            play();
-            both ([] (TonewheelGenerator& g) { g.noteOn (60, 0.9f); });
-            play();
-            play();
-        }
+                    play();
+                    play();
+                    both ([] (TonewheelGenerator& g) { g.noteOff (79); });
+                    play();
+                    both ([] (TonewheelGenerator& g) { g.noteOn (60, 0.9f); });
+                    play();
+                    play();
+                }
+            }
+        });
     }
 }
