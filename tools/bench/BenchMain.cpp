@@ -5,7 +5,7 @@
 // thread) with both sides' output levels. A side that falls silent while its
 // notes are held gives an error, not a figure.
 //
-//   bench [--plugin PATH] [--reference none] [--seconds S] [--rounds N] [--instruction-set NAME]
+//   bench [--plugin PATH] [--reference none] [--seconds S] [--rounds N] [--instruction-set NAME] [--only NAMES]
 
 #include "Lv2Host.h"
 #include "MidiRenderer.h"
@@ -13,6 +13,7 @@
 
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 
@@ -177,17 +178,19 @@ int main (int argc, char* argv[])
     juce::ScopedJuceInitialiser_GUI juce;
 
     juce::String plugin (BRASSGATE_DEFAULT_VST3), instructionSet;
+    juce::StringArray only;
     bool withPeers = true;
     double seconds = 20.0;
     int rounds = 3;
 
-    const char* usage = "usage: bench [--plugin PATH] [--reference none] [--seconds S] [--rounds N] [--instruction-set NAME]\n"
+    const char* usage = "usage: bench [--plugin PATH] [--reference none] [--seconds S] [--rounds N] [--instruction-set NAME] [--only NAMES]\n"
                         "  renders the fixed scenarios through the plug-in (default: the VST3 built with this\n"
                         "  tool) and through the peer organs hosted as LV2 (setBfree for B3, foo-yc20 for the\n"
                         "  voice organs; none to skip them), S seconds each (1 to 600, default 20), N\n"
                         "  alternating rounds (1 to 20, default 3), and prints the real-time factors and levels.\n"
                         "  --instruction-set holds the engines to a narrower set than this processor's widest\n"
-                        "  (AVX2, SSE4, ...), to measure what processors without the wider one get\n";
+                        "  (AVX2, SSE4, ...), to measure what processors without the wider one get\n"
+                        "  --only runs just the scenarios named, separated by commas (\"chord4,B3 all61\")\n";
 
     for (int i = 1; i < argc; i += 2)
     {
@@ -197,7 +200,7 @@ int main (int argc, char* argv[])
             std::cout << usage;
             return 0;
         }
-        if (arg != "--plugin" && arg != "--reference" && arg != "--seconds" && arg != "--rounds" && arg != "--instruction-set")
+        if (arg != "--plugin" && arg != "--reference" && arg != "--seconds" && arg != "--rounds" && arg != "--instruction-set" && arg != "--only")
         {
             std::cerr << "bench: unknown option " << arg << "\n" << usage;
             return 2;
@@ -213,7 +216,17 @@ int main (int argc, char* argv[])
         else if (arg == "--reference") withPeers = value != "none";
         else if (arg == "--seconds") seconds = juce::jlimit (1.0, 600.0, value.getDoubleValue());
         else if (arg == "--instruction-set") instructionSet = value;
+        else if (arg == "--only") only = juce::StringArray::fromTokens (value, ",", "");
         else rounds = juce::jlimit (1, 20, value.getIntValue());
+    }
+
+    for (const auto& name : only)
+    {
+        if (std::none_of (std::begin (scenarios), std::end (scenarios), [&] (const Scenario& s) { return name == s.name; }))
+        {
+            std::cerr << "bench: there is no scenario " << name << "\n" << usage;
+            return 2;
+        }
     }
 
     // The engines in the plug-in share this process's SIMD library, so its
@@ -254,6 +267,8 @@ int main (int argc, char* argv[])
     juce::StringArray peerErrors;
     for (const auto& s : scenarios)
     {
+        if (! only.isEmpty() && ! only.contains (s.name))
+            continue;
         const auto seq = notesOf (s, seconds);
         const auto& peer = s.organType == 0 ? toneWheelPeer : comboPeer;
         bool peerUsable = withPeers;
