@@ -47,13 +47,16 @@ void KeyMix::settledTotalsWith<keymix::HWY_NAMESPACE::Here> (const SettledPass& 
         auto& key = contacts.keys[(size_t) k];
         const int slot = slotOfKey[k];
 
+        // A held key at full level stays there: each step gives exactly 1, so
+        // the chain of steps, one after another, is skipped.
+        const bool full = ! key.released && key.envelope >= 1.0f;
         float e = key.envelope;
-        for (int t = 0; t < count; ++t)
+        for (int t = 0; t < count && ! full; ++t)
         {
             e = envelopeStep (e, key.released, pass.attackIncrement, pass.releaseDecrement);
             envelope[t] = e;
         }
-        key.envelope = e;
+        key.envelope = full ? 1.0f : e;
 
         for (int t = 0; t < count; t += lanes)
         {
@@ -85,8 +88,12 @@ void KeyMix::settledTotalsWith<keymix::HWY_NAMESPACE::Here> (const SettledPass& 
         }
 
         const float velocity = key.velocity;
-        for (int t = 0; t < count; ++t)
-            total[t] += weighted (keySum[t], envelope[t], velocity);
+        if (full)
+            for (int t = 0; t < count; ++t)
+                total[t] += weighted (keySum[t], 1.0f, velocity);
+        else
+            for (int t = 0; t < count; ++t)
+                total[t] += weighted (keySum[t], envelope[t], velocity);
     }
 }
 
