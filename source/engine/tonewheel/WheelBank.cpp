@@ -204,46 +204,61 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
 
     // Each group's signals before crosstalk through the pass, neighbouring
     // wheels side by side in the lanes; a group wider than a register is
-    // worked as several registers side by side.
+    // worked as several registers side by side. Rotating, the registers move
+    // on together, sample by sample: each rotation is a chain from one sample
+    // to the next, and the processor overlaps the chains of the registers.
     forEachGroup ([&] (auto groupWidth, auto voicing, int base) {
         constexpr Voicing v = decltype (voicing)::value;
         const hn::CappedTag<double, decltype (groupWidth)::value> d;
         const hn::Rebind<float, decltype (d)> df;
-        for (int k = 0; k < decltype (groupWidth)::value; k += static_cast<int> (hn::Lanes (d)))
+        constexpr int lanes = static_cast<int> (hn::MaxLanes (d));
+        if (v == Voicing::low || ! rotating)
         {
-            const int first = base + k;
-            if constexpr (v == Voicing::low)
+            for (int first = base; first < base + decltype (groupWidth)::value; first += lanes)
             {
                 const auto weightOf = [&] (int h) { return hn::LoadU (df, wheelTables.harmonicWeight.data() + h * tonewheel::numLowWheels + first); };
-                for (int t = 0; t < count; ++t)
-                    hn::StoreU (lowVoice (d, hn::LoadU (d, passPhase[t] + first), weightOf, mode), df, passClean[t] + 1 + first);
-            }
-            else
-            {
                 const auto sineL = hn::LoadU (d, tonewheel::levelOffsetSines.data() + first);
                 const auto cosineL = hn::LoadU (d, tonewheel::levelOffsetCosines.data() + first);
                 const auto offsetL = hn::LoadU (d, tonewheel::levelOffsets.data() + first);
-                if (! rotating)
+                for (int t = 0; t < count; ++t)
                 {
-                    for (int t = 0; t < count; ++t)
-                        hn::StoreU (voiceOf<v> (d, sinesAt<v == Voicing::filtered> (d, hn::LoadU (d, passPhase[t] + first), sineL, cosineL, offsetL, mode)), df,
+                    const auto phase = hn::LoadU (d, passPhase[t] + first);
+                    if constexpr (v == Voicing::low)
+                        hn::StoreU (lowVoice (d, phase, weightOf, mode), df, passClean[t] + 1 + first);
+                    else
+                        hn::StoreU (voiceOf<v> (d, sinesAt<v == Voicing::filtered> (d, phase, sineL, cosineL, offsetL, mode)), df,
                                     passClean[t] + 1 + first);
-                    continue;
                 }
+            }
+            return;
+        }
 
-                const auto step = hn::LoadU (d, wheelTables.stepAngle.data() + first);
-                const auto stepCosine = hn::LoadU (d, wheelTables.stepCosine.data() + first);
-                const auto stepSine = hn::LoadU (d, wheelTables.stepSine.data() + first);
-                auto w = sinesAt<true> (d, hn::LoadU (d, passPhase[0] + first), sineL, cosineL, offsetL, mode);
-                hn::StoreU (voiceOf<v> (d, w), df, passClean[0] + 1 + first);
-                for (int t = 1; t < count; ++t)
-                {
-                    // The step angle times the pitch factor p: the step, and its drift w (p - 1).
-                    const auto drift = hn::Mul (step, hn::Set (d, static_cast<double> (pitchFactors[t]) - 1.0));
-                    sinekernel::HWY_NAMESPACE::RotateBy (d, w.sine, w.cosine, stepCosine, stepSine, drift);
-                    w.level = levelSine (d, sineL, cosineL, hn::Mul (hn::Set (d, 0.13), hn::LoadU (d, passPhase[t] + first)));
-                    hn::StoreU (voiceOf<v> (d, w), df, passClean[t] + 1 + first);
-                }
+        using V = hn::Vec<decltype (d)>;
+        constexpr int registers = decltype (groupWidth)::value / lanes;
+        WheelSines<V> w[registers];
+        V sineL[registers], cosineL[registers], step[registers], stepCosine[registers], stepSine[registers];
+        for (int r = 0; r < registers; ++r)
+        {
+            const int first = base + r * lanes;
+            sineL[r] = hn::LoadU (d, tonewheel::levelOffsetSines.data() + first);
+            cosineL[r] = hn::LoadU (d, tonewheel::levelOffsetCosines.data() + first);
+            step[r] = hn::LoadU (d, wheelTables.stepAngle.data() + first);
+            stepCosine[r] = hn::LoadU (d, wheelTables.stepCosine.data() + first);
+            stepSine[r] = hn::LoadU (d, wheelTables.stepSine.data() + first);
+            w[r] = sinesAt<true> (d, hn::LoadU (d, passPhase[0] + first), sineL[r], cosineL[r],
+                                  hn::LoadU (d, tonewheel::levelOffsets.data() + first), mode);
+            hn::StoreU (voiceOf<v> (d, w[r]), df, passClean[0] + 1 + first);
+        }
+        for (int t = 1; t < count; ++t)
+        {
+            // The step angle times the pitch factor p: the step, and its drift w (p - 1).
+            const auto driftShare = hn::Set (d, static_cast<double> (pitchFactors[t]) - 1.0);
+            for (int r = 0; r < registers; ++r)
+            {
+                const int first = base + r * lanes;
+                sinekernel::HWY_NAMESPACE::RotateBy (d, w[r].sine, w[r].cosine, stepCosine[r], stepSine[r], hn::Mul (step[r], driftShare));
+                w[r].level = levelSine (d, sineL[r], cosineL[r], hn::Mul (hn::Set (d, 0.13), hn::LoadU (d, passPhase[t] + first)));
+                hn::StoreU (voiceOf<v> (d, w[r]), df, passClean[t] + 1 + first);
             }
         }
     });
