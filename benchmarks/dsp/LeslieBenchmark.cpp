@@ -10,9 +10,10 @@ namespace
 constexpr double sampleRate = 48000.0; // Hz
 constexpr int blockSize = 512;         // samples
 
-// One block of the rotary speaker as the processor runs it: the rotor step and
-// the audio step for every sample. Reported per sample.
-void runBlocks (benchmark::State& state, float hornTarget, float drumTarget)
+// One block of the rotary speaker: sample by sample (the rotor step and the
+// audio step for every sample), or as the processor runs it, the whole block in
+// one call. Reported per sample.
+void runBlocks (benchmark::State& state, float hornTarget, float drumTarget, bool wholeBlocks = false)
 {
     auto leslie = std::make_unique<LeslieSimulator>();
 
@@ -24,8 +25,18 @@ void runBlocks (benchmark::State& state, float hornTarget, float drumTarget)
     for (int n = 0; n < blockSize; ++n)
         input[n] = 0.5f * std::sin (0.0654f * static_cast<float> (n)) + 0.25f * std::sin (0.0196f * static_cast<float> (n));
 
+    float blockLeft[blockSize];
+    float blockRight[blockSize];
     for (auto _ : state)
     {
+        if (wholeBlocks)
+        {
+            leslie->processBlock (input, blockLeft, blockRight, blockSize, hornTarget, drumTarget, 0.8f, sampleRate);
+            benchmark::DoNotOptimize (blockLeft);
+            benchmark::DoNotOptimize (blockRight);
+            continue;
+        }
+
         for (int n = 0; n < blockSize; ++n)
         {
             float left = 0.0f;
@@ -44,7 +55,9 @@ void runBlocks (benchmark::State& state, float hornTarget, float drumTarget)
 
 void BM_LeslieFastRotors (benchmark::State& state) { runBlocks (state, 6.7f, 5.7f); }
 void BM_LeslieStoppedBypass (benchmark::State& state) { runBlocks (state, 0.0f, 0.0f); }
+void BM_LeslieFastRotorsBlocks (benchmark::State& state) { runBlocks (state, 6.7f, 5.7f, true); }
 } // namespace
 
 BENCHMARK (BM_LeslieFastRotors);
 BENCHMARK (BM_LeslieStoppedBypass);
+BENCHMARK (BM_LeslieFastRotorsBlocks);

@@ -7,6 +7,7 @@
 #include "SampleRate.h"
 #include "SavedStateCheck.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -168,21 +169,34 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
         leslie.processBlock (mono, sideLeft, sideRight, count, settings.hornTargetSpeed, settings.drumTargetSpeed,
                              settings.leslieSpeedNorm, sampleRate);
 
-        for (int i = 0; i < count; ++i)
+        // A gain that has reached its target stays there exactly (each step adds
+        // 0), so the chain of steps, one after another, is skipped.
+        alignas (64) float gain[maxPass];
+        if (focusGain == settings.focusGainTarget)
         {
-            focusGain = focusGain + (settings.focusGainTarget - focusGain) * 0.001f;
-            const float l = sideLeft[i] * focusGain;
-            const float r = sideRight[i] * focusGain;
+            std::fill (gain, gain + count, focusGain);
+        }
+        else
+        {
+            for (int i = 0; i < count; ++i)
+            {
+                focusGain = focusGain + (settings.focusGainTarget - focusGain) * 0.001f;
+                gain[i] = focusGain;
+            }
+        }
 
-            if (right != nullptr)
+        if (right != nullptr)
+        {
+            for (int i = 0; i < count; ++i)
             {
-                left[start + i] += l;
-                right[start + i] += r;
+                left[start + i] += sideLeft[i] * gain[i];
+                right[start + i] += sideRight[i] * gain[i];
             }
-            else if (left != nullptr)
-            {
-                left[start + i] += (l + r) * 0.5f;
-            }
+        }
+        else if (left != nullptr)
+        {
+            for (int i = 0; i < count; ++i)
+                left[start + i] += (sideLeft[i] * gain[i] + sideRight[i] * gain[i]) * 0.5f;
         }
     }
 
