@@ -1,9 +1,11 @@
 #include "InstructionSets.h"
+#include "Scanner.h"
 #include "TonewheelTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -450,6 +452,43 @@ TEST (TonewheelScanner, DelaySweepsUpToOneMsTimesDepthTimesAmount)
         if (c.amount > 0.1f)
             EXPECT_NEAR (largestAt, 48000 / 14, 3) << "a 7 Hz triangle peaks after 1/14 s";
         EXPECT_LT (firstDelay, c.largestDelay * 0.2) << "the sweep starts from no delay";
+    }
+}
+
+TEST (TonewheelScanner, BlocksGiveTheSamplesOfOneSampleAtATime)
+{
+    // A block writes its samples into the line before reading any back, so at
+    // high rates (where the delay nearly fills the line) its passes are short.
+    // 40,000 samples take the sweep at 10 MHz to the full line.
+    for (const double rate : { 8000.0, 48000.0, 384000.0, 1.0e6, 1.0e7 })
+    {
+        for (const float amount : { 0.3f, 1.0f })
+        {
+            for (const int mode : { 2, 5 })
+            {
+                Scanner blocks, samples;
+                blocks.prepare (rate);
+                samples.prepare (rate);
+                std::vector<float> block (700);
+                int at = 0;
+                for (int round = 0; at < 40000; ++round)
+                {
+                    const int length = std::array<int, 7> { 1, 31, 64, 65, 700, 300, 2 }[(size_t) (round % 7)];
+                    for (int i = 0; i < length; ++i)
+                        block[(size_t) i] = std::sin (0.37f * (float) (at + i)) + 0.001f * (float) (at + i);
+                    std::vector<float> expected (block.begin(), block.begin() + length);
+                    for (auto& x : expected)
+                        x = samples.process (x, amount, mode);
+
+                    blocks.processBlock (block.data(), length, amount, mode);
+                    for (int i = 0; i < length; ++i)
+                        ASSERT_EQ (block[(size_t) i], expected[(size_t) i]) << rate << " Hz, mode " << mode << ", sample " << at + i;
+                    at += length;
+                }
+                EXPECT_EQ (blocks.getWriteIndex(), samples.getWriteIndex());
+                EXPECT_EQ (blocks.getLfoPhase(), samples.getLfoPhase());
+            }
+        }
     }
 }
 

@@ -35,43 +35,81 @@ void Scanner::prepare (double newSampleRate) noexcept
 
 float Scanner::process (float input, float chorusAmount, int mode) noexcept
 {
+    processBlock (&input, 1, chorusAmount, mode);
+    return input;
+}
+
+void Scanner::processBlock (float* samples, int n, float chorusAmount, int mode) noexcept
+{
     if (! (chorusAmount > 0.01f))
-        return input;
+        return;
 
     const auto shape = shapeOf (mode);
-
     static_assert ((length & (length - 1)) == 0, "the line wraps by masking");
-    line[(size_t) writeIndex] = input;
-    writeIndex = (writeIndex + 1) & (length - 1);
+    const float rate = static_cast<float> (sampleRate); // Hz
+    const double lfoStep = (1.0 / sampleRate) * 7.0;    // cycles per sample, 7 Hz
 
-    lfoPhase += (1.0 / sampleRate) * 7.0; // 7 Hz
-    if (lfoPhase >= 1.0)
-        lfoPhase -= 1.0;
+    // A pass writes all its samples into the line before it reads any back. A
+    // read reaches at most the longest delay (plus two slots) behind its own
+    // sample, so a pass shorter than the line less that reach never reads a
+    // slot that a later sample of the same pass has written.
+    const float reach = std::min (rate * 0.001f * shape.depth * chorusAmount * 1.001f + 2.0f, static_cast<float> (length)); // samples
+    const int passLength = std::clamp (length - 1 - static_cast<int> (reach), 1, maxPass);
 
-    float triangle = static_cast<float> (lfoPhase) * 2.0f;
-    if (triangle > 1.0f)
-        triangle = 2.0f - triangle;
+    for (int start = 0; start < n; start += passLength)
+    {
+        const int count = std::min (passLength, n - start);
+        float* x = samples + start;
 
-    // Largest delay 1 ms x depth x amount. The line holds 1 ms up to 512 kHz; above
-    // that (or with an amount above 1) the delay is held inside the line.
-    float delay = static_cast<float> (sampleRate) * 0.001f * triangle * shape.depth * chorusAmount; // samples
-    delay = std::min (delay, static_cast<float> (length - 1));
+        float triangle[maxPass]; // 0 to 1
+        for (int i = 0; i < count; ++i)
+        {
+            lfoPhase += lfoStep;
+            if (lfoPhase >= 1.0)
+                lfoPhase -= 1.0;
 
-    float readPosition = static_cast<float> (writeIndex) - 1.0f - delay;
-    if (readPosition < 0.0f)
-        readPosition += static_cast<float> (length);
+            float tri = static_cast<float> (lfoPhase) * 2.0f;
+            if (tri > 1.0f)
+                tri = 2.0f - tri;
+            triangle[i] = tri;
+        }
 
-    // readPosition is 0 to 512 here, so truncation is its floor.
-    const int whole = static_cast<int> (readPosition);
-    const int i = whole & (length - 1);
-    const float f = readPosition - static_cast<float> (whole);
-    const float wet = (1.0f - f) * line[(size_t) i] + f * line[(size_t) ((i + 1) & (length - 1))];
+        const int firstWrite = writeIndex;
+        for (int i = 0; i < count; ++i)
+            line[(size_t) ((firstWrite + i) & (length - 1))] = x[i];
+        writeIndex = (firstWrite + count) & (length - 1);
 
-    if (! shape.isChorus)
-        return wet;
+        float wet[maxPass];
+        for (int i = 0; i < count; ++i)
+        {
+            // Largest delay 1 ms x depth x amount. The line holds 1 ms up to 512 kHz; above
+            // that (or with an amount above 1) the delay is held inside the line.
+            float delay = rate * 0.001f * triangle[i] * shape.depth * chorusAmount; // samples
+            delay = std::min (delay, static_cast<float> (length - 1));
 
-    const float mix = shape.depth * 0.25f + 0.35f;
-    return (1.0f - mix) * input + mix * wet;
+            // From the slot after sample i's, as if it alone had been written.
+            const int after = (firstWrite + i + 1) & (length - 1);
+            float readPosition = static_cast<float> (after) - 1.0f - delay;
+            if (readPosition < 0.0f)
+                readPosition += static_cast<float> (length);
+
+            // readPosition is 0 to 512 here, so truncation is its floor.
+            const int whole = static_cast<int> (readPosition);
+            const int slot = whole & (length - 1);
+            const float f = readPosition - static_cast<float> (whole);
+            wet[i] = (1.0f - f) * line[(size_t) slot] + f * line[(size_t) ((slot + 1) & (length - 1))];
+        }
+
+        if (! shape.isChorus)
+        {
+            std::copy (wet, wet + count, x);
+            continue;
+        }
+
+        const float mix = shape.depth * 0.25f + 0.35f;
+        for (int i = 0; i < count; ++i)
+            x[i] = (1.0f - mix) * x[i] + mix * wet[i];
+    }
 }
 
 int Scanner::modeFor (float chorusAmount) noexcept

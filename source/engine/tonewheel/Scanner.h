@@ -17,6 +17,9 @@ public:
     // the chorus amount (0 to 1) is 0.01 or less.
     float process (float input, float chorusAmount, int mode) noexcept;
 
+    // The same for n samples in place.
+    void processBlock (float* samples, int n, float chorusAmount, int mode) noexcept;
+
     // The mode (0 to 5) for a chorus amount (0 to 1).
     static int modeFor (float chorusAmount) noexcept;
 
@@ -24,6 +27,8 @@ public:
     double getLfoPhase() const noexcept { return lfoPhase; }
 
 private:
+    static constexpr int maxPass = 64; // samples per pass of the scratch arrays
+
     double sampleRate = 44100.0;       // Hz
     std::array<float, length> line {}; // circular delay line, samples of the key mix
     int writeIndex = 0;                // next slot to write, 0 to 511

@@ -153,8 +153,7 @@ void TonewheelGenerator::renderBlock (float* out, int n, const Settings& s)
                     heardStale = true;
             }
 
-            for (int t = 0; t < length; ++t)
-                keyMix[t] = scanner.process (keyMix[t], s.chorusAmount, s.scannerMode);
+            scanner.processBlock (keyMix, length, s.chorusAmount, s.scannerMode);
         }
 
         outputStage.processBlock (out + start, count, mathMode);
