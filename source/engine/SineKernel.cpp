@@ -102,6 +102,12 @@ void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexc
     HWY_DYNAMIC_DISPATCH (tangentsHere) (x, out, n);
 }
 
+float hyperbolicTangentRounded (float x) noexcept
+{
+    const hn::CappedTag<double, 1> d;
+    return static_cast<float> (hn::GetLane (HWY_NAMESPACE::HyperbolicTangentToRound (d, hn::Set (d, static_cast<double> (x)))));
+}
+
 const char* instructionSetName() noexcept
 {
     const std::int64_t supported = hwy::SupportedTargets() & HWY_TARGETS;

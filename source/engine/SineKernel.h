@@ -51,15 +51,19 @@ inline double sine (double x, MathMode mode) noexcept
 // place; the same bits as the many-values-at-a-time kernel on every processor.
 double hyperbolicTangent (double x) noexcept;
 
+// tanh(x) of one single-precision value: a shorter double kernel, rounded (a
+// correctly rounded result but for the rarest arguments); the same bits as
+// hyperbolicTangents on every processor.
+float hyperbolicTangentRounded (float x) noexcept;
+
 // Single-precision tanh of a single-precision argument for either mode: the
-// double kernel rounded (a correctly rounded result but for the rarest
-// arguments), or the C library's single-precision tanh.
+// kernel above, or the C library's single-precision tanh.
 inline float hyperbolicTangent (float x, MathMode mode) noexcept
 {
     if (mode == MathMode::reference)
         return std::tanh (x);
 
-    return static_cast<float> (hyperbolicTangent (static_cast<double> (x)));
+    return hyperbolicTangentRounded (x);
 }
 
 // out[i] = float(sin(x[i])) for n values with |x[i]| <= maxArgument, many lanes
@@ -74,8 +78,8 @@ void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept;
 // The same for cosines.
 void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept;
 
-// out[i] = float(tanh(x[i])) for n values, many lanes at a time: the double
-// kernel rounded, or in reference mode the C library's single-precision tanh.
+// out[i] = float(tanh(x[i])) for n values, many lanes at a time: the kernel of
+// hyperbolicTangentRounded, or in reference mode the C library's single-precision tanh.
 // The output may be the input.
 void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexcept;
 
