@@ -41,9 +41,9 @@ float approach (float speed, float target, float rate, float invRate) noexcept
     return (target - speed) * rate * invRate * 3.0f + speed;
 }
 
-float advanceAngle (float angle, float speed, float sampleRateF) noexcept
+float advanceAngle (float angle, float step) noexcept
 {
-    angle += speed * twoPiFloat / sampleRateF;
+    angle += step;
 
     if (angle > twoPiFloat)
         angle -= twoPiFloat;
@@ -106,8 +106,8 @@ void LeslieSimulator::stepRotors (float hornTarget, float drumTarget, float invR
     if (drumTarget == 0.0f && std::abs (drumSpeed) < restSpeed)
         drumSpeed = 0.0f;
 
-    hornAngle = advanceAngle (hornAngle, hornSpeed, sampleRateF);
-    drumAngle = advanceAngle (drumAngle, drumSpeed, sampleRateF);
+    hornAngle = advanceAngle (hornAngle, hornStep.of (hornSpeed, sampleRateF));
+    drumAngle = advanceAngle (drumAngle, drumStep.of (drumSpeed, sampleRateF));
 }
 
 float LeslieSimulator::readTap (const Line& line, float delayMs, float sampleRateF) const noexcept
@@ -126,6 +126,17 @@ float LeslieSimulator::readTap (const Line& line, float delayMs, float sampleRat
     const auto i0 = static_cast<size_t> (whole) & (lineLength - 1);
     const auto i1 = (i0 + 1) & (lineLength - 1);
     return (1.0f - f) * line[i0] + f * line[i1];
+}
+
+float LeslieSimulator::AngleStep::of (float newSpeed, float newRate) noexcept
+{
+    if (newSpeed != speed || newRate != rate)
+    {
+        speed = newSpeed;
+        rate = newRate;
+        step = newSpeed * twoPiFloat / newRate;
+    }
+    return step;
 }
 
 bool LeslieSimulator::rotorsAtRest() const noexcept

@@ -102,6 +102,20 @@ private:
     float hornSpeed = 0.0f; // revolutions per second
     float drumSpeed = 0.0f; // revolutions per second
 
+    // A rotor's angle step, speed x 2 pi / rate (radians per sample), worked out
+    // again only when the speed or the rate has changed: a rotor at its target
+    // speed keeps the same speed, to the bit, sample after sample.
+    struct AngleStep
+    {
+        float speed = 0.0f; // revolutions per second the step was worked out for
+        float rate = 0.0f;  // Hz it was worked out for; 0 before the first
+        float step = 0.0f;  // radians per sample
+
+        float of (float newSpeed, float newRate) noexcept;
+    };
+    AngleStep hornStep;
+    AngleStep drumStep;
+
     float crossoverLow1 = 0.0f; // first 800 Hz one-pole low-pass state, signal units
     float crossoverLow2 = 0.0f; // second 800 Hz one-pole low-pass state (the low band), signal units
 
