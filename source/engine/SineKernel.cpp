@@ -56,6 +56,16 @@ void sinesToFloat (const double* x, float* out, int n, MathMode mode) noexcept
     HWY_DYNAMIC_DISPATCH (sinesToFloatHere) (x, out, n);
 }
 
+// Whether any argument lies beyond the kernel's range (or is NaN): one pass
+// without branches, which vectorises, before any value is looked at again.
+static bool anyBeyondKernel (const float* x, int n) noexcept
+{
+    int beyond = 0;
+    for (int i = 0; i < n; ++i)
+        beyond |= ! (std::abs (x[i]) <= static_cast<float> (maxArgument));
+    return beyond != 0;
+}
+
 void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
 {
     if (mode == MathMode::reference)
@@ -69,9 +79,10 @@ void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
 
     // Arguments beyond the kernel's range (a modulation clock left running for
     // days at a very low sample rate) go to the library.
-    for (int i = 0; i < n; ++i)
-        if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
-            out[i] = std::sin (x[i]);
+    if (anyBeyondKernel (x, n))
+        for (int i = 0; i < n; ++i)
+            if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
+                out[i] = std::sin (x[i]);
 }
 
 void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
@@ -85,9 +96,10 @@ void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
 
     HWY_DYNAMIC_DISPATCH (cosinesOfFloatsHere) (x, out, n);
 
-    for (int i = 0; i < n; ++i)
-        if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
-            out[i] = std::cos (x[i]);
+    if (anyBeyondKernel (x, n))
+        for (int i = 0; i < n; ++i)
+            if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
+                out[i] = std::cos (x[i]);
 }
 
 void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexcept
