@@ -310,17 +310,14 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
             const int first = base + k;
             auto raw = hn::Zero (df);
             auto filter = filtered ? hn::LoadU (df, state.filterState + first) : hn::Zero (df);
-            // The low-pass as filter (1 - a) + a raw: one multiply-add from one
-            // sample to the next, the rest off that chain.
             const auto coefficient = hn::LoadU (df, wheelTables.pickupCoefficient.data() + first);
-            const auto keep = hn::Sub (hn::Set (df, 1.0f), coefficient);
             for (int t = 0; t < count; ++t)
             {
                 const float* c = passClean[t] + 1 + first;
                 raw = hn::Add (hn::LoadU (df, c), hn::Mul (hn::Add (hn::LoadU (df, c + 1), hn::LoadU (df, c - 1)), hn::Set (df, 0.01f)));
                 if constexpr (filtered)
                 {
-                    filter = hn::MulAdd (filter, keep, hn::Mul (coefficient, raw));
+                    filter = hn::Add (filter, hn::Mul (coefficient, hn::Sub (raw, filter)));
                     hn::StoreU (filter, df, passOutput[t] + first);
                 }
                 else
