@@ -157,7 +157,8 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
     using tonewheel::numWheelSlots;
 
     // Every wheel's phase, sample by sample, kept for the pass.
-    const double* HWY_RESTRICT stepCycles = wheelTables.stepCycles.data();
+    const double interval = sampleInterval; // seconds
+    const double* HWY_RESTRICT frequency = wheelTables.frequency.data();
     for (int t = 0; t < count; ++t)
     {
         const double* HWY_RESTRICT previous = t == 0 ? state.phase : passPhase[t - 1];
@@ -165,7 +166,7 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
         const double p = pitchFactors[t];
         for (int i = 0; i < numWheelSlots; ++i)
         {
-            const double advanced = previous[i] + stepCycles[i] * p;
+            const double advanced = previous[i] + frequency[i] * p * interval;
             // Back into [0, 1): nothing below 1, subtracting 1 above it (or more, should
             // a wheel outrun the sample rate). Unconditional, so that it vectorises.
             next[i] = advanced - sinekernel::floorOf (advanced);
@@ -447,6 +448,7 @@ void WheelBank::prepare (double sampleRate, MathMode mode)
     wake (filteredWheels() & ~awakeWheels, mode);
 
     wheelTables.prepare (sampleRate);
+    sampleInterval = 1.0 / sampleRate;
     wheelPhase.fill (0.0);
     wheelRaw.fill (0.0f);
     wheelOutput.fill (0.0f);
@@ -535,7 +537,7 @@ void WheelBank::wake (WheelSet waking, MathMode mode) noexcept
             const double p = pitchHistory[(size_t) ((historyWrite - 1 - n) & (historyLength - 1))];
             for (int i = 0; i < numWheels; ++i)
             {
-                double back = phase[(size_t) i] - wheelTables.stepCycles[(size_t) i] * p;
+                double back = phase[(size_t) i] - wheelTables.frequency[(size_t) i] * p * sampleInterval;
                 if (back < 0.0)
                     back += 1.0;
                 phase[(size_t) i] = back;

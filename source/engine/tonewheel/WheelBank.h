@@ -111,6 +111,7 @@ private:
     State ownState() noexcept { return { wheelPhase.data(), wheelRaw.data(), wheelOutput.data(), wheelFilterState.data() }; }
 
     tonewheel::WheelTables wheelTables;
+    double sampleInterval = 1.0 / 44100.0; // seconds per sample
 
     alignas (64) std::array<double, tonewheel::numWheelSlots> wheelPhase {};      // cycles, [0, 1)
     alignas (64) std::array<float, tonewheel::numWheelSlots> wheelRaw {};         // latest sample, before the pickup filter

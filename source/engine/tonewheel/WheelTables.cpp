@@ -122,8 +122,7 @@ void WheelTables::prepare (double sampleRate)
 
     for (int i = 0; i < numWheelSlots; ++i)
     {
-        stepCycles[(size_t) i] = frequency[(size_t) i] * (1.0 / sampleRate);
-        stepAngle[(size_t) i] = twoPi * stepCycles[(size_t) i];
+        stepAngle[(size_t) i] = twoPi * frequency[(size_t) i] * (1.0 / sampleRate);
         stepCosine[(size_t) i] = std::cos (stepAngle[(size_t) i]);
         stepSine[(size_t) i] = std::sin (stepAngle[(size_t) i]);
     }

@@ -60,7 +60,6 @@ struct WheelTables
     alignas (64) std::array<double, numWheelSlots> frequency {};          // Hz; all zero until prepare, so silent
     alignas (64) std::array<float, numHarmonics * numLowWheels> harmonicWeight {}; // harmonic by harmonic: weight, or 0 where it would alias
     alignas (64) std::array<float, numWheelSlots> pickupCoefficient {};   // one-pole coefficient, 0 to 0.99 (0 below wheel 49)
-    alignas (64) std::array<double, numWheelSlots> stepCycles {};         // f / rate: cycles per sample without drift
     alignas (64) std::array<double, numWheelSlots> stepAngle {};          // 2 pi f / rate: radians per sample without drift
     alignas (64) std::array<double, numWheelSlots> stepCosine {};         // cos of stepAngle
     alignas (64) std::array<double, numWheelSlots> stepSine {};           // sin of stepAngle
