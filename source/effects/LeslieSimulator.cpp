@@ -71,8 +71,10 @@ void LeslieSimulator::reset()
 {
     crossoverLow1 = 0.0f;
     crossoverLow2 = 0.0f;
-    hornLine.fill (0.0f);
-    drumLine.fill (0.0f);
+    hornLineLeft.fill (0.0f);
+    hornLineRight.fill (0.0f);
+    drumLineLeft.fill (0.0f);
+    drumLineRight.fill (0.0f);
     writeIndex = 0;
     bodyLeft = 0.0f;
     bodyRight = 0.0f;
@@ -184,15 +186,17 @@ inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const R
     const float highBand = dry - crossoverLow2;
 
     const auto wi = static_cast<size_t> (writeIndex);
-    hornLine[wi] = highBand;
-    drumLine[wi] = lowBand;
+    hornLineLeft[wi] = highBand;
+    hornLineRight[wi] = highBand;
+    drumLineLeft[wi] = lowBand;
+    drumLineRight[wi] = lowBand;
 
     // Horn, main tap: 0 to 0.7 ms of delay, the two sides half a turn apart.
     const float aL = 0.45f * trig.horn + 0.55f;
     const float aR = 0.45f * trig.hornOpposite + 0.55f;
     const float d1 = 0.35f * trig.hornSine + 0.35f; // ms
-    // One read serves both sides.
-    const float tL = readTap (hornLine, d1, sr);
+    // The left and right lines hold the same samples, so one read serves both sides.
+    const float tL = readTap (hornLineLeft, d1, sr);
     const float tR = tL;
 
     const float w4k = k.w4k;
@@ -203,7 +207,7 @@ inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const R
 
     // Horn, second tap: 0.2 to 0.8 ms, a third of a turn later, unmodulated in level.
     const float d2 = 0.3f * trig.hornLaterSine + 0.5f; // ms
-    const float secondTap = readTap (hornLine, d2, sr);
+    const float secondTap = readTap (hornLineLeft, d2, sr);
     hL += 0.2f * secondTap;
     hR += 0.2f * secondTap;
 
@@ -212,7 +216,7 @@ inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const R
     const float bR = 0.3f * trig.drumOpposite + 0.7f;
     const float d3 = 0.15f * trig.drumSine + 0.2f; // ms
     const float g = k.drumGain;
-    const float drumTap = readTap (drumLine, d3, sr);
+    const float drumTap = readTap (drumLineLeft, d3, sr);
     sumLeft = (drumTap * bL + hL) * g;
     sumRight = (drumTap * bR + hR) * g;
 }

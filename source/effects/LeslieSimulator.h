@@ -7,8 +7,8 @@
 // The rotary speaker: a horn and a drum rotor that turn the mono organ signal
 // into moving stereo. A plain value type: no heap, no locks, audio thread only.
 //
-// The signal is split at 800 Hz; the high band goes to the horn line and the
-// low band to the drum line. Each rotor reads its band back at a delay that
+// The signal is split at 800 Hz; the high band goes to the horn lines and the
+// low band to the drum lines. Each rotor reads its band back at a delay that
 // swings with its angle (pitch wobble) and scales it with the angle's cosine
 // (level and stereo movement); the sum then passes a small cabinet colour.
 class LeslieSimulator
@@ -119,11 +119,13 @@ private:
     float crossoverLow1 = 0.0f; // first 800 Hz one-pole low-pass state, signal units
     float crossoverLow2 = 0.0f; // second 800 Hz one-pole low-pass state (the low band), signal units
 
-    // One line per rotor serves both sides: the sides differ only in their
-    // modulation phase, never in the samples they read.
-    Line hornLine {};   // high band, one slot per sample
-    Line drumLine {};   // low band, one slot per sample
-    int writeIndex = 0; // slot written this sample, shared by both lines, 0 to 4095
+    // The left and right line of a rotor are always written together, so they
+    // hold the same samples; the sides differ only in their modulation phase.
+    Line hornLineLeft {};  // high band, one slot per sample
+    Line hornLineRight {}; // high band, one slot per sample
+    Line drumLineLeft {};  // low band, one slot per sample
+    Line drumLineRight {}; // low band, one slot per sample
+    int writeIndex = 0;    // slot written this sample, shared by all four lines, 0 to 4095
 
     float bodyLeft = 0.0f;  // cabinet body resonance state, signal units
     float bodyRight = 0.0f; // cabinet body resonance state, signal units
