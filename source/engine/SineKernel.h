@@ -11,10 +11,11 @@
 // Which arithmetic the engines use for their sines and hyperbolic tangents.
 // `fast` is the engines' own polynomial kernels, evaluated many lanes at a
 // time; `reference` calls the C library for every value, one at a time. Both
-// give the same sound within rounding (the kernels agree with the library to
-// within a couple of units in the last place of a double, and the engines
-// round every sine and tangent to single precision). The two differ in
-// nothing else, so the engines can be compared against the library.
+// give the same sound within rounding (the double kernels agree with the
+// library to within a couple of units in the last place of a double, the
+// kernels for single-precision results to far below one unit of a single,
+// and the engines round every sine and tangent to single precision). The two
+// differ in nothing else, so the engines can be compared against the library.
 enum class MathMode
 {
     fast,
