@@ -215,15 +215,13 @@ HWY_INLINE V HyperbolicTangentToRound (D d, V x)
     const V k = hn::Sub (mulAdd (y, c (invLn2), c (detail::roundMagic)), c (detail::roundMagic)); // 0 to 29
     const V r = hn::Sub (hn::Sub (y, hn::Mul (k, c (ln2High))), hn::Mul (k, c (ln2Low)));
 
-    V p = c (2.755731922398589e-06);                    // 1/9!
-    p = mulAdd (p, r, c (2.48015873015873e-05));        // 1/8!
-    p = mulAdd (p, r, c (0.0001984126984126984));       // 1/7!
-    p = mulAdd (p, r, c (0.001388888888888889));        // 1/6!
-    p = mulAdd (p, r, c (0.008333333333333333));        // 1/5!
-    p = mulAdd (p, r, c (0.041666666666666664));        // 1/4!
-    p = mulAdd (p, r, c (0.16666666666666666));         // 1/3!
-    p = mulAdd (p, r, c (0.5));                         // 1/2!
-    const V expm1r = mulAdd (hn::Mul (r, r), p, r);     // e^r - 1
+    const V r2 = hn::Mul (r, r), r4 = hn::Mul (r2, r2);
+    const V p0 = mulAdd (c (0.16666666666666666), r, c (0.5));                  // 1/2!, 1/3!
+    const V p1 = mulAdd (c (0.008333333333333333), r, c (0.041666666666666664)); // 1/4!, 1/5!
+    const V p2 = mulAdd (c (0.0001984126984126984), r, c (0.001388888888888889)); // 1/6!, 1/7!
+    const V p3 = mulAdd (c (2.755731922398589e-06), r, c (2.48015873015873e-05)); // 1/8!, 1/9!
+    const V tail = hn::Add (mulAdd (p1, r2, p0), hn::Mul (mulAdd (p3, r2, p2), r4));
+    const V expm1r = mulAdd (r2, tail, r); // e^r - 1, summed in a tree for a short dependency chain
 
     const V biased = hn::Add (k, c (detail::roundMagic + 1023.0));
     const V scale = hn::BitCast (d, hn::ShiftLeft<52> (hn::BitCast (du, biased)));
