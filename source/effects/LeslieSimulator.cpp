@@ -1,5 +1,7 @@
 #include "LeslieSimulator.h"
 
+#include "DelayTaps.h"
+
 #include "SampleRate.h"
 #include "TwoPi.h"
 
@@ -112,24 +114,6 @@ void LeslieSimulator::stepRotors (float hornTarget, float drumTarget, float invR
     drumAngle = advanceAngle (drumAngle, drumStep.of (drumSpeed, sampleRateF));
 }
 
-float LeslieSimulator::readTap (const Line& line, float delayMs, float sampleRateF) const noexcept
-{
-    // The clamp only acts above 5.12 MHz, where the line is too short for 0.8 ms.
-    const float delaySamples = std::min (delayMs * sampleRateF / 1000.0f, maxDelaySamples);
-    float pos = static_cast<float> (writeIndex) - delaySamples;
-
-    if (pos < 0.0f)
-        pos += static_cast<float> (lineLength);
-
-    // pos is now 0 to lineLength, so truncation is its floor; it can round up
-    // to exactly lineLength, hence the wrap of i0 as well.
-    const int whole = static_cast<int> (pos);
-    const float f = pos - static_cast<float> (whole);
-    const auto i0 = static_cast<size_t> (whole) & (lineLength - 1);
-    const auto i1 = (i0 + 1) & (lineLength - 1);
-    return (1.0f - f) * line[i0] + f * line[i1];
-}
-
 float LeslieSimulator::AngleStep::of (float newSpeed, float newRate) noexcept
 {
     if (newSpeed != speed || newRate != rate)
@@ -172,14 +156,11 @@ void LeslieSimulator::tapSines (RotorTrig& trig, float hornAt, float drumAt) noe
     trig.drumSine = std::sin (drumAt);
 }
 
-inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const RotorTrig& trig, float& sumLeft,
-                                        float& sumRight) noexcept
+inline void LeslieSimulator::splitBands (float x, float w800) noexcept
 {
-    const float sr = k.sampleRate;
     const float dry = std::clamp (x, -maxInput, maxInput);
 
     // Band split: two one-pole low-passes at 800 Hz; the rest is the horn's band.
-    const float w800 = k.w800;
     crossoverLow1 += (dry - crossoverLow1) * w800;
     crossoverLow2 += (crossoverLow1 - crossoverLow2) * w800;
     const float lowBand = crossoverLow2;
@@ -190,14 +171,24 @@ inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const R
     hornLineRight[wi] = highBand;
     drumLineLeft[wi] = lowBand;
     drumLineRight[wi] = lowBand;
+}
 
-    // Horn, main tap: 0 to 0.7 ms of delay, the two sides half a turn apart.
+LeslieSimulator::TapDelays LeslieSimulator::tapDelays (const RotorTrig& trig) noexcept
+{
+    return { 0.35f * trig.hornSine + 0.35f,      // horn, main tap: 0 to 0.7 ms
+             0.3f * trig.hornLaterSine + 0.5f,   // horn, second tap: 0.2 to 0.8 ms, a third of a turn later
+             0.15f * trig.drumSine + 0.2f };     // drum: 0.05 to 0.35 ms
+}
+
+inline void LeslieSimulator::mixTaps (float mainTap, float secondTap, float drumTap, const PassConstants& k, const RotorTrig& trig,
+                                      float& sumLeft, float& sumRight) noexcept
+{
+    // Horn, main tap: the two sides half a turn apart. The left and right lines
+    // hold the same samples, so one read serves both sides.
     const float aL = 0.45f * trig.horn + 0.55f;
     const float aR = 0.45f * trig.hornOpposite + 0.55f;
-    const float d1 = 0.35f * trig.hornSine + 0.35f; // ms
-    // The left and right lines hold the same samples, so one read serves both sides.
-    const float tL = readTap (hornLineLeft, d1, sr);
-    const float tR = tL;
+    const float tL = mainTap;
+    const float tR = mainTap;
 
     const float w4k = k.w4k;
     hornFilterLeft += (tL * aL - hornFilterLeft) * w4k;
@@ -205,20 +196,27 @@ inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const R
     float hL = hornFilterLeft * (0.3f * std::max (trig.horn, 0.0f) + 0.7f);
     float hR = hornFilterRight * (0.3f * std::max (trig.hornOpposite, 0.0f) + 0.7f);
 
-    // Horn, second tap: 0.2 to 0.8 ms, a third of a turn later, unmodulated in level.
-    const float d2 = 0.3f * trig.hornLaterSine + 0.5f; // ms
-    const float secondTap = readTap (hornLineLeft, d2, sr);
+    // Horn, second tap: unmodulated in level.
     hL += 0.2f * secondTap;
     hR += 0.2f * secondTap;
 
-    // Drum: 0.05 to 0.35 ms; g follows the speed control's position, not the rotor.
+    // Drum; g follows the speed control's position, not the rotor.
     const float bL = 0.3f * trig.drum + 0.7f;
     const float bR = 0.3f * trig.drumOpposite + 0.7f;
-    const float d3 = 0.15f * trig.drumSine + 0.2f; // ms
     const float g = k.drumGain;
-    const float drumTap = readTap (drumLineLeft, d3, sr);
     sumLeft = (drumTap * bL + hL) * g;
     sumRight = (drumTap * bR + hR) * g;
+}
+
+inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const RotorTrig& trig, float& sumLeft,
+                                        float& sumRight) noexcept
+{
+    splitBands (x, k.w800);
+    const auto d = tapDelays (trig);
+    const float sr = k.sampleRate;
+    mixTaps (delaytaps::readOne (hornLineLeft.data(), lineLength, writeIndex, d.main, sr, maxDelaySamples),
+             delaytaps::readOne (hornLineLeft.data(), lineLength, writeIndex, d.second, sr, maxDelaySamples),
+             delaytaps::readOne (drumLineLeft.data(), lineLength, writeIndex, d.drum, sr, maxDelaySamples), k, trig, sumLeft, sumRight);
 }
 
 void LeslieSimulator::processSample (float input, float speedNorm, double sampleRate, float& left, float& right)
@@ -264,6 +262,8 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
     const float hornTarget = usableTarget (hornTargetSpeed);   // Hz
     const float drumTarget = usableTarget (drumTargetSpeed);   // Hz
     const auto k = passConstants (speedNorm, sr);
+    // The farthest a tap reads back: 0.8 ms, the interpolation's next slot and a margin.
+    const float tapReach = std::min (0.8f * sr / 1000.0f, maxDelaySamples) + 3.0f; // samples
 
     for (int start = 0; start < n; start += maxPass)
     {
@@ -281,30 +281,67 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
             tapSines (trig[i], hornAngle, drumAngle);
         }
         sinekernel::cosinesOfFloats (angles, cosines, 4 * count, mathMode);
-
         for (int i = 0; i < count; ++i)
         {
-            // A NaN or infinity would stay in the lines and filters for good.
-            const float x = std::isfinite (in[start + i]) ? in[start + i] : 0.0f;
+            trig[i].horn = cosines[4 * i];
+            trig[i].hornOpposite = cosines[4 * i + 1];
+            trig[i].drum = cosines[4 * i + 2];
+            trig[i].drumOpposite = cosines[4 * i + 3];
+        }
 
-            if (atRest[i])
+        // With the rotors turning throughout, the pass goes stage by stage: the
+        // band split writes every sample into the lines, then the taps are read
+        // many at a time, then the horn filters run. No tap reaches back as far
+        // as the pass reaches ahead, so each reads what it would sample by sample.
+        const bool turning = std::none_of (atRest, atRest + count, [] (bool rest) { return rest; });
+        if (turning && static_cast<float> (count) + tapReach < static_cast<float> (lineLength))
+        {
+            const int firstWritten = writeIndex;
+            for (int i = 0; i < count; ++i)
             {
-                // Rotors at rest: a dry mono pass, the lines and filters left as they are.
-                left[start + i] = x;
-                right[start + i] = x;
-                sums[2 * i] = 0.0f;
-                sums[2 * i + 1] = 0.0f;
-            }
-            else
-            {
-                trig[i].horn = cosines[4 * i];
-                trig[i].hornOpposite = cosines[4 * i + 1];
-                trig[i].drum = cosines[4 * i + 2];
-                trig[i].drumOpposite = cosines[4 * i + 3];
-                rotorSums (x, k, trig[i], sums[2 * i], sums[2 * i + 1]);
+                // A NaN or infinity would stay in the lines and filters for good.
+                splitBands (std::isfinite (in[start + i]) ? in[start + i] : 0.0f, k.w800);
+                writeIndex = (writeIndex + 1) & (lineLength - 1);
             }
 
-            writeIndex = (writeIndex + 1) & (lineLength - 1);
+            alignas (64) float delays[3][maxPass]; // ms: main horn tap, second horn tap, drum tap
+            alignas (64) float taps[3][maxPass];   // their readings
+            for (int i = 0; i < count; ++i)
+            {
+                const auto d = tapDelays (trig[i]);
+                delays[0][i] = d.main;
+                delays[1][i] = d.second;
+                delays[2][i] = d.drum;
+            }
+            delaytaps::read (hornLineLeft.data(), lineLength, firstWritten, delays[0], sr, maxDelaySamples, taps[0], count);
+            delaytaps::read (hornLineLeft.data(), lineLength, firstWritten, delays[1], sr, maxDelaySamples, taps[1], count);
+            delaytaps::read (drumLineLeft.data(), lineLength, firstWritten, delays[2], sr, maxDelaySamples, taps[2], count);
+
+            for (int i = 0; i < count; ++i)
+                mixTaps (taps[0][i], taps[1][i], taps[2][i], k, trig[i], sums[2 * i], sums[2 * i + 1]);
+        }
+        else
+        {
+            for (int i = 0; i < count; ++i)
+            {
+                // A NaN or infinity would stay in the lines and filters for good.
+                const float x = std::isfinite (in[start + i]) ? in[start + i] : 0.0f;
+
+                if (atRest[i])
+                {
+                    // Rotors at rest: a dry mono pass, the lines and filters left as they are.
+                    left[start + i] = x;
+                    right[start + i] = x;
+                    sums[2 * i] = 0.0f;
+                    sums[2 * i + 1] = 0.0f;
+                }
+                else
+                {
+                    rotorSums (x, k, trig[i], sums[2 * i], sums[2 * i + 1]);
+                }
+
+                writeIndex = (writeIndex + 1) & (lineLength - 1);
+            }
         }
 
         for (int i = 0; i < 2 * count; ++i)

@@ -55,7 +55,6 @@ public:
 private:
     using Line = std::array<float, lineLength>;
 
-    inline float readTap (const Line& line, float delayMs, float sampleRateF) const noexcept;
 
     // The rotors' angles as the taps and levels use them: cosines for the
     // levels, sines for the taps' delays.
@@ -93,6 +92,20 @@ private:
     static PassConstants passConstants (float speedNorm, float sampleRateF) noexcept;
 
     void rotorSums (float x, const PassConstants& constants, const RotorTrig& trig, float& sumLeft, float& sumRight) noexcept;
+
+    // rotorSums in three steps, for a pass that goes stage by stage: the band
+    // split into the lines at writeIndex; the taps' delays (ms) from the
+    // rotors' sines; the horn filters and the sums from the three taps' readings.
+    void splitBands (float x, float w800) noexcept;
+    struct TapDelays
+    {
+        float main;   // ms, horn main tap
+        float second; // ms, horn second tap
+        float drum;   // ms, drum tap
+    };
+    static TapDelays tapDelays (const RotorTrig& trig) noexcept;
+    void mixTaps (float mainTap, float secondTap, float drumTap, const PassConstants& constants, const RotorTrig& trig, float& sumLeft,
+                  float& sumRight) noexcept;
 
     // The cabinet's body resonance and tone filter of one side, after its saturation.
     static float cabinetFilters (float saturated, float& body, float& tone, float w3500) noexcept;
