@@ -20,6 +20,8 @@ constexpr float restSpeed = 0.01f;
 // state finite without touching any value the organ actually produces.
 constexpr float maxRotorSpeed = 1000.0f;        // revolutions per second
 constexpr float maxInput = 1.0e30f;             // signal units; keeps L and R below FLT_MAX
+// The taps' delays are held below the line's length; that only acts above
+// 5.12 MHz, where the line is too short for 0.8 ms.
 constexpr float maxDelaySamples = static_cast<float> (LeslieSimulator::lineLength - 1); // samples
 static_assert ((LeslieSimulator::lineLength & (LeslieSimulator::lineLength - 1)) == 0, "the line wraps by masking");
 

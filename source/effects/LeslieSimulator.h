@@ -55,7 +55,6 @@ public:
 private:
     using Line = std::array<float, lineLength>;
 
-
     // The rotors' angles as the taps and levels use them: cosines for the
     // levels, sines for the taps' delays.
     struct RotorTrig
