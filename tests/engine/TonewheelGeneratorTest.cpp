@@ -680,16 +680,7 @@ TEST (TonewheelGenerator, BlocksGiveTheSamplesOfOneSampleAtATime)
                     std::vector<float> block (1000);
                     int at = 0;
                     const auto play = [&] {
-                        TonewheelGenerator::Settings settings;
-                        settings.drawbarLevels = s.drawbars;
-                        settings.chorusAmount = s.chorus;
-                        settings.scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
-                        settings.percussionOn = s.percussion;
-                        settings.percThird = s.third;
-                        settings.percFast = s.fast;
-                        settings.keyClick = s.keyClick;
-                        settings.percSoft = s.soft;
-                        blocks->renderBlock (block.data(), (int) block.size(), settings);
+                        blocks->renderBlock (block.data(), (int) block.size(), blockSettingsOf (s));
                         for (size_t n = 0; n < block.size(); ++n, ++at)
                             ASSERT_EQ (block[n], renderSample (*samples, s)) << "sample " << at << ", key click " << keyClick << ", "
                                                                        << instructionsets::nameOf (target);

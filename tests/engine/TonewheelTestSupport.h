@@ -50,6 +50,21 @@ inline float renderSample (TonewheelGenerator& g, const Settings& s)
                            s.fast, s.keyClick, s.soft, false);
 }
 
+// The same settings as renderBlock takes them.
+inline TonewheelGenerator::Settings blockSettingsOf (const Settings& s)
+{
+    TonewheelGenerator::Settings settings;
+    settings.drawbarLevels = s.drawbars;
+    settings.chorusAmount = s.chorus;
+    settings.scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
+    settings.percussionOn = s.percussion;
+    settings.percThird = s.third;
+    settings.percFast = s.fast;
+    settings.keyClick = s.keyClick;
+    settings.percSoft = s.soft;
+    return settings;
+}
+
 inline void renderKeys (TonewheelGenerator& g, const Settings& s, int samples)
 {
     for (int n = 0; n < samples; ++n)
