@@ -31,6 +31,10 @@ constexpr float churchMultiples[9] = { 0.5f, 1.5f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f,
 
 constexpr int maxOscillators = 9; // per voice
 
+// The church organ's sines and cosines are all taken afresh from the phases
+// once in this many samples; in between they move on by rotation.
+constexpr int samplesBetweenFreshSines = 128;
+
 inline bool isUsableStep (float step) noexcept
 {
     return step > 0.0f && std::isfinite (step);
@@ -50,39 +54,44 @@ struct Here
 {
 };
 
-// Oscillator phases (cycles) a sample on, many at a time: phase += step / rate,
-// step being the oscillator's frequency in Hz (single precision, widened). A
-// single wrap keeps the phase in 0 to 1 for any frequency up to the sample
-// rate; the second one catches the top notes' high partials at low rates,
-// which step more than a cycle.
-HWY_INLINE void advancePhaseLoop (double* HWY_RESTRICT phase, const float* HWY_RESTRICT stepHz, int n, double sampleRate) noexcept
+// Oscillator phases (cycles) a sample on, many at a time: phase += increment,
+// the increment being step / rate (the oscillator's frequency in Hz, single
+// precision, widened, over the rate). A single wrap keeps the phase in 0 to 1
+// for any frequency up to the sample rate; the second one catches the top
+// notes' high partials at low rates, which step more than a cycle.
+HWY_INLINE void advancePhaseLoop (double* HWY_RESTRICT phase, const double* HWY_RESTRICT increment, int n) noexcept
 {
     for (int i = 0; i < n; ++i)
     {
         // Written without branches (each wrap subtracts 0 where it does not
         // apply, which leaves the phase exactly as it is) so that it vectorises.
-        double p = phase[i] + static_cast<double> (stepHz[i]) / sampleRate;
+        double p = phase[i] + increment[i];
         p = p - static_cast<double> (p > 1.0);
         p = p - static_cast<double> (p > 1.0) * sinekernel::floorOf (p);
         phase[i] = p;
     }
 }
 
-// The church organ's partials from each oscillator's phase: sin a, sin 2a and
-// sin 3a (a = 2 pi phase) into out[k], out[n + k] and out[2 n + k], the last
-// two from the fundamental's sine s and cosine c as 2 s c and s (3 - 4 s^2),
-// each within a few units in the last place of a double. In reference mode s
-// and c come from the C library, with the same identities.
-HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode mode) noexcept
+// sin a, sin 2a and sin 3a, rounded, from a's sine s and cosine c: the last
+// two as 2 s c and s (3 - 4 s^2), each within a few units in the last place of
+// a double.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE void storePartials (D d, V s, V c, float* first, float* second, float* third)
+{
+    const hn::Rebind<float, D> df;
+    hn::StoreU (hn::DemoteTo (df, s), df, first);
+    hn::StoreU (hn::DemoteTo (df, hn::Mul (hn::Mul (hn::Set (d, 2.0), s), c)), df, second);
+    hn::StoreU (hn::DemoteTo (df, hn::Mul (s, hn::Sub (hn::Set (d, 3.0), hn::Mul (hn::Set (d, 4.0), hn::Mul (s, s))))), df, third);
+}
+
+// The church organ's partials from each of n oscillators' phases: sin a, sin 2a
+// and sin 3a (a = 2 pi phase) into out[k], out[stride + k] and
+// out[2 stride + k], with the kernel's sine and cosine of a, or in reference
+// mode the C library's.
+HWY_INLINE void churchPartials (const double* phase, float* out, int n, int stride, MathMode mode) noexcept
 {
     const hn::ScalableTag<double> d;
-    const hn::Rebind<float, decltype (d)> df;
     const int lanes = static_cast<int> (hn::Lanes (d));
-    const auto partials = [&] (auto s, auto c, float* first, float* second, float* third) {
-        hn::StoreU (hn::DemoteTo (df, s), df, first);
-        hn::StoreU (hn::DemoteTo (df, hn::Mul (hn::Mul (hn::Set (d, 2.0), s), c)), df, second);
-        hn::StoreU (hn::DemoteTo (df, hn::Mul (s, hn::Sub (hn::Set (d, 3.0), hn::Mul (hn::Set (d, 4.0), hn::Mul (s, s))))), df, third);
-    };
 
     // Whole vectors of oscillators, then the last few (and in reference mode
     // all of them) through padded copies.
@@ -93,7 +102,7 @@ HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode
         {
             hn::Vec<decltype (d)> s, c;
             sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Mul (hn::Set (d, twoPi), hn::LoadU (d, phase + k)), s, c);
-            partials (s, c, out + k, out + n + k, out + 2 * n + k);
+            storePartials (d, s, c, out + k, out + stride + k, out + 2 * stride + k);
         }
     }
 
@@ -122,13 +131,77 @@ HWY_INLINE void churchPartials (const double* phase, float* out, int n, MathMode
             }
         }
 
-        partials (hn::Load (d, sines), hn::Load (d, cosines), padded[0], padded[1], padded[2]);
+        storePartials (d, hn::Load (d, sines), hn::Load (d, cosines), padded[0], padded[1], padded[2]);
         for (int i = 0; i < count; ++i)
         {
             out[k + i] = padded[0][i];
-            out[n + k + i] = padded[1][i];
-            out[2 * n + k + i] = padded[2][i];
+            out[stride + k + i] = padded[1][i];
+            out[2 * stride + k + i] = padded[2][i];
         }
+    }
+}
+
+// The church organ's oscillators side by side, as the sample loop keeps them
+// from one sample to the next (count a whole number of vectors; the lanes past
+// the last oscillator hold phase 0 and step 0).
+struct ChurchOscillators
+{
+    double* phase;            // cycles, 0 to 1
+    double* sine;             // sin (2 pi phase)
+    double* cosine;           // cos (2 pi phase)
+    const double* stepAngle;  // each oscillator's step at the unmodulated pitch, radians per sample
+    const double* stepCosine; // cos (stepAngle)
+    const double* stepSine;   // sin (stepAngle)
+    int count;                // lanes in use, a whole number of vectors
+};
+
+// Rests of the step beyond this (radians) are too large for the rotation's
+// series; those lanes take the kernel instead. Only the highest partials of
+// the top notes with the deepest modulation reach it at 48 kHz.
+constexpr double largestRotationRest = 0.02;
+
+// The church organ's oscillators a sample on, and their partials as
+// churchPartials gives them. Each phase advances exactly as every oscillator's
+// does (advancePhaseLoop). Its sine and cosine are not taken from the phase
+// afresh but turned on by the step just added: by the unmodulated step, whose
+// cosine and sine are held, and by the small rest that the pitch factor adds.
+// A lane takes them from the phase only when its rest is too large, or with
+// `allFresh`: the caller asks for that every so often, so that the rounding of
+// the rotations never builds up beyond a few units in the last place of a
+// double.
+HWY_INLINE void advanceChurchOscillators (const ChurchOscillators& o, const double* increments, float* out, int stride, bool allFresh) noexcept
+{
+    const hn::ScalableTag<double> d;
+    const int lanes = static_cast<int> (hn::Lanes (d));
+    const auto one = hn::Set (d, 1.0);
+    const auto zero = hn::Zero (d);
+
+    for (int k = 0; k < o.count; k += lanes)
+    {
+        const auto increment = hn::Load (d, increments + k); // cycles
+        auto p = hn::Add (hn::Load (d, o.phase + k), increment);
+        p = hn::IfThenElse (hn::Gt (p, one), hn::Sub (p, one), p);
+        p = hn::IfThenElse (hn::Gt (p, one), hn::Sub (p, hn::Floor (p)), p);
+        hn::Store (p, d, o.phase + k);
+
+        auto s = hn::Load (d, o.sine + k);
+        auto c = hn::Load (d, o.cosine + k);
+        const auto rest = hn::Sub (hn::Mul (hn::Set (d, twoPi), increment), hn::Load (d, o.stepAngle + k)); // radians
+        sinekernel::HWY_NAMESPACE::RotateBy (d, s, c, hn::Load (d, o.stepCosine + k), hn::Load (d, o.stepSine + k), rest);
+
+        const auto fresh = hn::Not (hn::Le (hn::Abs (rest), hn::Set (d, largestRotationRest)));
+        if (allFresh || ! hn::AllFalse (d, fresh))
+        {
+            hn::Vec<decltype (d)> exactSine, exactCosine;
+            sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Mul (hn::Set (d, twoPi), p), exactSine, exactCosine);
+            const auto take = allFresh ? hn::Eq (zero, zero) : fresh;
+            s = hn::IfThenElse (take, exactSine, s);
+            c = hn::IfThenElse (take, exactCosine, c);
+        }
+
+        hn::Store (s, d, o.sine + k);
+        hn::Store (c, d, o.cosine + k);
+        storePartials (d, s, c, out + k, out + stride + k, out + 2 * stride + k);
     }
 }
 } // namespace HWY_NAMESPACE
@@ -204,6 +277,27 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
         }
     }
 
+    // An oscillator whose multiple is a power of two times an earlier one's has
+    // exactly that power of two times its frequency and its increment, since
+    // scaling by a power of two commutes with rounding: its increment is taken
+    // from the earlier one's rather than worked out (and divided) again.
+    int scaledFrom[maxOscillators]; // the earlier oscillator, or -1
+    double scale[maxOscillators];   // the power of two
+    for (int o = 0; o < numOscillators; ++o)
+    {
+        scaledFrom[o] = -1;
+        for (int e = 0; e < o && scaledFrom[o] < 0; ++e)
+        {
+            const float ratio = oscillatorMultiple[o] / oscillatorMultiple[e];
+            int exponent = 0;
+            if (ratio >= 1.0f && std::frexp (ratio, &exponent) == 0.5f && ratio * oscillatorMultiple[e] == oscillatorMultiple[o])
+            {
+                scaledFrom[o] = e;
+                scale[o] = static_cast<double> (ratio);
+            }
+        }
+    }
+
     // The oscillators' phases stay in the arrays below, oscillator o of
     // sounding voice s at o x n + s, from one sample to the next, so that each
     // step runs across the voices; they go back to the voices when the
@@ -212,10 +306,72 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
     int held[numVoices];                                   // the sounding voices the arrays hold, in voice order
     int n = 0;                                             // how many
 
+    // The church organ's oscillators also keep their sines and cosines side by
+    // side, moved on by rotation (advanceChurchOscillators); the lanes past the
+    // last oscillator fill the last vector and stand still.
+    namespace hn = hwy::HWY_NAMESPACE;
+    const bool rotating = organType == church && mathMode == MathMode::fast;
+    const int lanes = static_cast<int> (hn::Lanes (hn::ScalableTag<double>()));
+    alignas (64) double sineOf[numVoices * maxOscillators];      // sin (2 pi phase)
+    alignas (64) double cosineOf[numVoices * maxOscillators];    // cos (2 pi phase)
+    alignas (64) double stepAngle[numVoices * maxOscillators];   // unmodulated step, radians per sample
+    alignas (64) double stepCosine[numVoices * maxOscillators];
+    alignas (64) double stepSine[numVoices * maxOscillators];
+    int numLanes = 0; // oscillators in the arrays, rounded up to whole vectors
+
     const auto keepPhases = [&] {
         for (int o = 0; o < numOscillators; ++o)
+        {
             for (int s = 0; s < n; ++s)
-                voices[(size_t) held[s]].phase[oscillatorSlot[o]] = phase[o * n + s];
+            {
+                const int k = o * n + s;
+                voices[(size_t) held[s]].phase[oscillatorSlot[o]] = phase[k];
+                if (rotating)
+                    rotations[(size_t) held[s]][(size_t) oscillatorSlot[o]] = { sineOf[k], cosineOf[k], phase[k] };
+            }
+        }
+    };
+
+    // The sines and cosines the voices kept, where they still belong to the
+    // oscillator's phase (otherwise they are taken from it), and each
+    // oscillator's unmodulated step.
+    const auto takeRotations = [&] {
+        alignas (64) double stale[numVoices * maxOscillators]; // 1 where the kept ones belong to another phase
+        numLanes = (n * numOscillators + lanes - 1) / lanes * lanes;
+        for (int k = 0; k < numLanes; ++k)
+        {
+            if (k >= n * numOscillators)
+            {
+                phase[k] = sineOf[k] = stale[k] = stepAngle[k] = 0.0;
+                cosineOf[k] = 1.0;
+                continue;
+            }
+
+            const int o = k / n;
+            const int s = k - o * n;
+            const auto& kept = rotations[(size_t) held[s]][(size_t) oscillatorSlot[o]];
+            sineOf[k] = kept.sine;
+            cosineOf[k] = kept.cosine;
+            stale[k] = kept.phase == phase[k] ? 0.0 : 1.0;
+            stepAngle[k] = twoPi * (static_cast<double> (noteHz[(size_t) held[s]] * oscillatorMultiple[o]) / rate);
+        }
+
+        for (int k = 0; k < numLanes; k += lanes)
+        {
+            const hn::ScalableTag<double> d;
+            hn::Vec<decltype (d)> sine, cosine;
+            sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Load (d, stepAngle + k), sine, cosine);
+            hn::Store (sine, d, stepSine + k);
+            hn::Store (cosine, d, stepCosine + k);
+
+            const auto take = hn::Ne (hn::Load (d, stale + k), hn::Zero (d));
+            if (! hn::AllFalse (d, take))
+            {
+                sinekernel::HWY_NAMESPACE::SineCosine (d, hn::Mul (hn::Set (d, twoPi), hn::Load (d, phase + k)), sine, cosine);
+                hn::Store (hn::IfThenElse (take, sine, hn::Load (d, sineOf + k)), d, sineOf + k);
+                hn::Store (hn::IfThenElse (take, cosine, hn::Load (d, cosineOf + k)), d, cosineOf + k);
+            }
+        }
     };
 
     for (int t = 0; t < count; ++t)
@@ -268,6 +424,8 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
             for (int o = 0; o < numOscillators; ++o)
                 for (int s = 0; s < n; ++s)
                     phase[o * n + s] = voices[(size_t) held[s]].phase[oscillatorSlot[o]];
+            if (rotating)
+                takeRotations();
         }
 
         if (numSounding == 0)
@@ -299,7 +457,6 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
         const int numPhases = n * numOscillators;
         alignas (64) float hz[numVoices];                        // note frequency, Hz
         alignas (64) float pitch[numVoices];                     // pitch factor, near 1
-        alignas (64) float stepHz[numVoices * maxOscillators];  // Hz
 
         for (int s = 0; s < n; ++s)
         {
@@ -314,17 +471,49 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
             hz[s] = noteHz[(size_t) sounding[s]];
         }
 
+        alignas (64) double increment[numVoices * maxOscillators]; // cycles per sample
         for (int o = 0; o < numOscillators; ++o)
-            for (int s = 0; s < n; ++s)
-                stepHz[o * n + s] = hz[s] * oscillatorMultiple[o] * pitch[s];
+        {
+            double* const into = increment + o * n;
+            if (scaledFrom[o] >= 0)
+            {
+                const double* const from = increment + scaledFrom[o] * n;
+                for (int s = 0; s < n; ++s)
+                    into[s] = scale[o] * from[s];
+            }
+            else
+            {
+                for (int s = 0; s < n; ++s)
+                {
+                    const float stepHz = hz[s] * oscillatorMultiple[o] * pitch[s];
+                    into[s] = static_cast<double> (stepHz) / rate;
+                }
+            }
+        }
 
-        voicepool::HWY_NAMESPACE::advancePhaseLoop (phase, stepHz, numPhases, rate);
+        // The church organ's sines and cosines move on with the phases; every
+        // so often they are all taken afresh.
+        alignas (64) float sine[3 * numVoices * maxOscillators];
+        const int stride = rotating ? numLanes : numPhases; // between the blocks of sine[]
+        if (rotating)
+        {
+            std::fill (increment + numPhases, increment + numLanes, 0.0);
+            const bool allFresh = ++samplesSinceFresh >= samplesBetweenFreshSines;
+            if (allFresh)
+                samplesSinceFresh = 0;
+            const voicepool::HWY_NAMESPACE::ChurchOscillators oscillators { phase, sineOf, cosineOf, stepAngle,
+                                                                            stepCosine, stepSine, numLanes };
+            voicepool::HWY_NAMESPACE::advanceChurchOscillators (oscillators, increment, sine, stride, allFresh);
+        }
+        else
+        {
+            voicepool::HWY_NAMESPACE::advancePhaseLoop (phase, increment, numPhases);
+        }
 
         // 4. The waveform sines (64-bit, rounded), all voices together: FARFISA one
         //    per oscillator, VOX the one sine oscillator, CHURCH the first three
         //    harmonics of every oscillator (in three blocks: fundamentals, seconds, thirds).
         alignas (64) double argument[numVoices * maxOscillators]; // radians
-        alignas (64) float sine[3 * numVoices * maxOscillators];
         int numSines = 0;
 
         if (organType == farfisa)
@@ -341,7 +530,10 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
         }
 
         if (organType == church)
-            voicepool::HWY_NAMESPACE::churchPartials (phase, sine, numPhases, mathMode);
+        {
+            if (! rotating)
+                voicepool::HWY_NAMESPACE::churchPartials (phase, sine, numPhases, stride, mathMode);
+        }
         else if (mathMode == MathMode::reference)
             sinekernel::sinesToFloat (argument, sine, numSines, MathMode::reference);
         else
@@ -401,7 +593,7 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
                 for (int s = 0; s < n; ++s)
                 {
                     const int k = o * n + s;
-                    const float x = sine[numPhases + k] * 0.08f + sine[k] + sine[2 * numPhases + k] * 0.04f
+                    const float x = sine[stride + k] * 0.08f + sine[k] + sine[2 * stride + k] * 0.04f
                                     + (noise[k] * 2.0f - 1.0f) * 0.005f;
                     partials[s] += x * level;
                 }

@@ -100,4 +100,16 @@ private:
     std::array<OrganVoice, numVoices> voices {};
     std::array<float, numVoices> noteHz {}; // f(note) of each voice's note, Hz, set when the voice starts
     MathMode mathMode = MathMode::fast;     // arithmetic of the sines
+
+    // Each church oscillator's sine and cosine, carried from one sample to the
+    // next by rotation, and the phase they belong to: they are used again only
+    // while the oscillator's phase is still that phase.
+    struct Rotation
+    {
+        double sine = 0.0;   // sin (2 pi phase)
+        double cosine = 1.0; // cos (2 pi phase)
+        double phase = 0.0;  // cycles
+    };
+    std::array<std::array<Rotation, 9>, numVoices> rotations {}; // [voice][oscillator]
+    int samplesSinceFresh = 0; // church samples since the sines were last all taken from the phases
 };
