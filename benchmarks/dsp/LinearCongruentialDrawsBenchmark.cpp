@@ -36,6 +36,23 @@ void BM_LinearCongruentialDraws (benchmark::State& state)
     state.SetItemsProcessed (state.iterations() * count);
 }
 
+// A table of 16 rows (voices) by 9 columns (oscillators), stored by columns.
+void BM_LinearCongruentialDrawsByColumns (benchmark::State& state)
+{
+    LinearCongruentialDraws::ByColumns byColumns;
+    byColumns.prepare (16, 9);
+    std::vector<float> out (16 * 9);
+    std::int64_t seed = 12345;
+
+    for (auto _ : state)
+    {
+        seed = byColumns.nextFloats (seed, out.data());
+        benchmark::DoNotOptimize (out.data());
+    }
+
+    state.SetItemsProcessed (state.iterations() * 16 * 9);
+}
+
 void BM_LinearCongruentialDrawsOneAtATime (benchmark::State& state)
 {
     const int count = static_cast<int> (state.range (0));
@@ -53,8 +70,8 @@ void BM_LinearCongruentialDrawsOneAtATime (benchmark::State& state)
 }
 
 // A source backed by the 48-bit generator, as the processor's is: single draws
-// one step at a time, and runs of draws either one call per draw (the
-// default nextFloats) or many lanes at a time.
+// one step at a time, and tables of draws either one call per draw (the
+// default nextFloatsByColumns) or many lanes at a time.
 class OneDrawPerCallSource : public RandomSource
 {
 public:
@@ -68,7 +85,16 @@ protected:
 class LinearCongruentialSource : public OneDrawPerCallSource
 {
 public:
-    void nextFloats (float* out, int count) override { seed = LinearCongruentialDraws::nextFloats (seed, out, count); }
+    void nextFloatsByColumns (float* out, int rows, int columns) override
+    {
+        if (byColumns.isPreparedFor (rows, columns) || byColumns.prepare (rows, columns))
+            seed = byColumns.nextFloats (seed, out);
+        else
+            OneDrawPerCallSource::nextFloatsByColumns (out, rows, columns);
+    }
+
+private:
+    LinearCongruentialDraws::ByColumns byColumns;
 };
 
 // The church organ with 16 voices held, every drawbar full and the chorus at 0.3.
@@ -100,6 +126,7 @@ void renderVoicesChurchOneDrawPerCall (benchmark::State& state) { renderVoicesCh
 } // namespace
 
 BENCHMARK (BM_LinearCongruentialDraws)->Arg (9)->Arg (144)->Arg (1000);
+BENCHMARK (BM_LinearCongruentialDrawsByColumns);
 BENCHMARK (BM_LinearCongruentialDrawsOneAtATime)->Arg (9)->Arg (144)->Arg (1000);
 BENCHMARK (renderVoicesChurchLinearCongruentialDraws);
 BENCHMARK (renderVoicesChurchOneDrawPerCall);

@@ -92,6 +92,16 @@ std::int64_t drawLoop (std::int64_t seed, float* HWY_RESTRICT out, int count)
     return static_cast<std::int64_t> (state[rest - 1]);
 }
 
+// Each place's draw straight from the seed by its own jump; the places are
+// independent, so the loop vectorises like the one above.
+void jumpLoop (std::int64_t seed, const std::uint64_t* HWY_RESTRICT multiplier, const std::uint64_t* HWY_RESTRICT increment,
+               float* HWY_RESTRICT out, int count)
+{
+    const std::uint64_t start = static_cast<std::uint64_t> (seed);
+    for (int k = 0; k < count; ++k)
+        out[k] = drawOfState ((multiplier[k] * start + increment[k]) & Draws::stateMask);
+}
+
 } // namespace HWY_NAMESPACE
 } // namespace lcgdraws
 HWY_AFTER_NAMESPACE();
@@ -100,15 +110,52 @@ HWY_AFTER_NAMESPACE();
 namespace lcgdraws
 {
 HWY_EXPORT (drawLoop);
+HWY_EXPORT (jumpLoop);
 
 std::int64_t dispatchedDraws (std::int64_t seed, float* out, int count) noexcept
 {
     return HWY_DYNAMIC_DISPATCH (drawLoop) (seed, out, count);
+}
+
+void dispatchedJumps (std::int64_t seed, const std::uint64_t* multiplier, const std::uint64_t* increment, float* out, int count) noexcept
+{
+    HWY_DYNAMIC_DISPATCH (jumpLoop) (seed, multiplier, increment, out, count);
 }
 } // namespace lcgdraws
 
 std::int64_t LinearCongruentialDraws::nextFloats (std::int64_t seed, float* out, int count) noexcept
 {
     return lcgdraws::dispatchedDraws (seed, out, count);
+}
+
+bool LinearCongruentialDraws::ByColumns::prepare (int rows, int columns) noexcept
+{
+    if (rows < 1 || columns < 1 || rows > maxDraws / columns)
+        return false;
+
+    // Draw j of the sequence is the state j + 1 steps on, at place
+    // (j mod columns) x rows + j / columns.
+    std::uint64_t m = 1;
+    std::uint64_t c = 0;
+    for (int j = 0; j < rows * columns; ++j)
+    {
+        m *= LinearCongruentialDraws::multiplier;
+        c = c * LinearCongruentialDraws::multiplier + LinearCongruentialDraws::increment;
+        const int place = (j % columns) * rows + j / columns;
+        multiplier[place] = m;
+        increment[place] = c;
+    }
+
+    lastMultiplier = m;
+    lastIncrement = c;
+    numRows = rows;
+    numColumns = columns;
+    return true;
+}
+
+std::int64_t LinearCongruentialDraws::ByColumns::nextFloats (std::int64_t seed, float* out) const noexcept
+{
+    lcgdraws::dispatchedJumps (seed, multiplier, increment, out, numRows * numColumns);
+    return static_cast<std::int64_t> ((lastMultiplier * static_cast<std::uint64_t> (seed) + lastIncrement) & stateMask);
 }
 #endif

@@ -576,13 +576,10 @@ void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArg
         }
         else
         {
-            // The noise: one draw per sounding oscillator, voice by voice.
-            float draws[numVoices * maxOscillators];
-            random.nextFloats (draws, numPhases);
+            // The noise: one draw per sounding oscillator, voice by voice, stored
+            // as the oscillators are (oscillator o of voice s at o x n + s).
             alignas (64) float noise[numVoices * maxOscillators];
-            for (int s = 0; s < n; ++s)
-                for (int o = 0; o < numOscillators; ++o)
-                    noise[o * n + s] = draws[s * numOscillators + o];
+            random.nextFloatsByColumns (noise, n, numOscillators);
 
             // Each drawbar: a nearly pure partial with a little second and third
             // harmonic and a trace of noise.

@@ -11,12 +11,15 @@ public:
     virtual float nextFloat() = 0;
     virtual bool nextBool() = 0;
 
-    // `count` draws of nextFloat in a row, into out[0] to out[count - 1]. The
-    // church organ takes one per sounding oscillator per sample; a generator
-    // that overrides this (with the same sequence) spares it a call per draw.
-    virtual void nextFloats (float* out, int count)
+    // rows x columns draws of nextFloat in a row, stored column by column:
+    // draw r x columns + c goes to out[c x rows + r]. The church organ takes
+    // one per sounding oscillator per sample, voice by voice, and uses them
+    // oscillator by oscillator; a generator that overrides this (with the same
+    // sequence) spares it a call per draw.
+    virtual void nextFloatsByColumns (float* out, int rows, int columns)
     {
-        for (int i = 0; i < count; ++i)
-            out[i] = nextFloat();
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c)
+                out[c * rows + r] = nextFloat();
     }
 };

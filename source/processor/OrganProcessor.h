@@ -86,12 +86,17 @@ private:
         explicit ProcessorRandom (juce::Random& r) : source (r) {}
         float nextFloat() override { return source.nextFloat(); }
         bool nextBool() override { return source.nextBool(); }
-        // The same sequence as count calls of nextFloat, worked out many at a time.
-        void nextFloats (float* out, int count) override
+        // The same sequence as rows x columns calls of nextFloat, worked out
+        // many at a time (the jumps for a shape are prepared when it changes).
+        void nextFloatsByColumns (float* out, int rows, int columns) override
         {
-            source.setSeed (LinearCongruentialDraws::nextFloats (source.getSeed(), out, count));
+            if (byColumns.isPreparedFor (rows, columns) || byColumns.prepare (rows, columns))
+                source.setSeed (byColumns.nextFloats (source.getSeed(), out));
+            else
+                RandomSource::nextFloatsByColumns (out, rows, columns);
         }
         juce::Random& source;
+        LinearCongruentialDraws::ByColumns byColumns;
     };
     ProcessorRandom randomSource { random };
 

@@ -116,3 +116,47 @@ TEST (LinearCongruentialDraws, DefaultVariantMatchesTheScalarSequenceAcrossCalls
         ASSERT_EQ (seed, scalar.seed);
     }
 }
+
+TEST (LinearCongruentialDraws, TablesByColumnsHoldTheSequenceTransposedOnEveryInstructionSet)
+{
+    // Draw r x columns + c of the sequence at place c x rows + r; the seed
+    // after the table is the sequence's; a shape beyond the limit is refused.
+    struct Shape
+    {
+        int rows, columns;
+    };
+    const Shape shapes[] = { { 1, 1 }, { 16, 9 }, { 9, 16 }, { 3, 7 }, { 1, 256 }, { 256, 1 }, { 5, 1 } };
+
+    for (const auto target : instructionsets::available())
+    {
+        instructionsets::with (target, [&] {
+            LinearCongruentialDraws::ByColumns table;
+            for (const std::int64_t seed : { std::int64_t { 0 }, std::int64_t { -1 }, std::int64_t { 0x2545F491 } })
+            {
+                for (const auto& shape : shapes)
+                {
+                    ASSERT_TRUE (table.prepare (shape.rows, shape.columns));
+                    ASSERT_TRUE (table.isPreparedFor (shape.rows, shape.columns));
+                    const int count = shape.rows * shape.columns;
+                    std::vector<float> got ((size_t) count + 1, -1.0f); // one beyond, which must stay untouched
+                    const std::int64_t next = table.nextFloats (seed, got.data());
+
+                    ScalarGenerator scalar { seed };
+                    for (int r = 0; r < shape.rows; ++r)
+                        for (int c = 0; c < shape.columns; ++c)
+                            ASSERT_TRUE (sameBits (got[(size_t) (c * shape.rows + r)], scalar.nextFloat()))
+                                << instructionsets::nameOf (target) << ", " << shape.rows << " x " << shape.columns << ", row " << r
+                                << ", column " << c;
+                    EXPECT_EQ (got.back(), -1.0f);
+                    EXPECT_EQ (next, scalar.seed) << shape.rows << " x " << shape.columns;
+                }
+            }
+
+            for (const Shape refused : { Shape { 0, 9 }, Shape { 16, 0 }, Shape { -1, -1 }, Shape { 16, 17 }, Shape { 257, 1 } })
+            {
+                ASSERT_FALSE (table.prepare (refused.rows, refused.columns));
+                EXPECT_TRUE (table.isPreparedFor (5, 1)) << "a refused shape keeps the last one";
+            }
+        });
+    }
+}

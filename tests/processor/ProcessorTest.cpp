@@ -243,5 +243,17 @@ TEST (ProcessorRandom, BatchedDrawsContinueTheFrameworkGeneratorExactly)
                 ASSERT_EQ (draws[(size_t) i], expected.nextFloat()) << "seed " << seed << ", draw " << i;
             EXPECT_EQ (batched.nextInt(), expected.nextInt()) << "seed " << seed << ", count " << count;
         }
+
+        // The church organ's table of 16 voices by 9 oscillators, stored by oscillator.
+        juce::Random expected (seed);
+        juce::Random byColumns (seed);
+        LinearCongruentialDraws::ByColumns table;
+        ASSERT_TRUE (table.prepare (16, 9));
+        std::vector<float> draws (16 * 9);
+        byColumns.setSeed (table.nextFloats (byColumns.getSeed(), draws.data()));
+        for (int voice = 0; voice < 16; ++voice)
+            for (int oscillator = 0; oscillator < 9; ++oscillator)
+                ASSERT_EQ (draws[(size_t) (oscillator * 16 + voice)], expected.nextFloat()) << "seed " << seed << ", voice " << voice;
+        EXPECT_EQ (byColumns.nextInt(), expected.nextInt()) << "seed " << seed;
     }
 }

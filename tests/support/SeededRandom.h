@@ -23,10 +23,11 @@ public:
         return (next() & 0x80000000u) != 0;
     }
 
-    void nextFloats (float* out, int count) override
+    void nextFloatsByColumns (float* out, int rows, int columns) override
     {
-        for (int i = 0; i < count; ++i)
-            out[i] = SeededRandom::nextFloat();
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c)
+                out[c * rows + r] = SeededRandom::nextFloat();
     }
 
     int draws = 0;
