@@ -156,8 +156,9 @@ struct ChurchOscillators
 };
 
 // Rests of the step beyond this (radians) are too large for the rotation's
-// series; those lanes take the kernel instead. Only the highest partials of
-// the top notes with the deepest modulation reach it at 48 kHz.
+// series; those lanes take the kernel instead. At 48 kHz only the highest
+// partials of notes above the organ's top C, under the deepest modulation,
+// reach it.
 constexpr double largestRotationRest = 0.02;
 
 // The church organ's oscillators a sample on, and their partials as

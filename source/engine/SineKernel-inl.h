@@ -232,10 +232,11 @@ HWY_INLINE V HyperbolicTangentToRound (D d, V x)
 }
 
 // sin x and cos x in every lane moved on by an angle w + e: w exactly, by its
-// cosine and sine, and a small e (|e| < 0.02 rad, the drift or modulation of a
+// cosine and sine, and a small e (|e| <= 0.02 rad, the drift or modulation of a
 // step) by the series of cos e to e^4 and sin e to e^5, which leave out less
-// than 1e-19 there. In double precision a run of such steps stays far below
-// one single-precision unit from the exact sines.
+// than 1e-13 there (e^6 / 720), and far less for the smaller rests the wheels'
+// drift gives. In double precision a run of such steps stays far below one
+// single-precision unit from the exact sines.
 template <class D, class V = hn::Vec<D>>
 HWY_INLINE void RotateBy (D d, V& sine, V& cosine, V stepCosine, V stepSine, V e)
 {
