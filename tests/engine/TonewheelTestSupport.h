@@ -50,19 +50,11 @@ inline float renderSample (TonewheelGenerator& g, const Settings& s)
                            s.fast, s.keyClick, s.soft, false);
 }
 
-// The same settings as renderBlock takes them.
+// The same settings as renderBlock takes them, in the order of its fields
+// (drawbars, chorus, scanner mode, percussion, third, fast, key click, soft).
 inline TonewheelGenerator::Settings blockSettingsOf (const Settings& s)
 {
-    TonewheelGenerator::Settings settings;
-    settings.drawbarLevels = s.drawbars;
-    settings.chorusAmount = s.chorus;
-    settings.scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
-    settings.percussionOn = s.percussion;
-    settings.percThird = s.third;
-    settings.percFast = s.fast;
-    settings.keyClick = s.keyClick;
-    settings.percSoft = s.soft;
-    return settings;
+    return { s.drawbars, s.chorus, TonewheelGenerator::scannerModeFor (s.chorus), s.percussion, s.third, s.fast, s.keyClick, s.soft };
 }
 
 inline void renderKeys (TonewheelGenerator& g, const Settings& s, int samples)
