@@ -237,17 +237,32 @@ HWY_INLINE V HyperbolicTangentToRound (D d, V x)
 // than 1e-13 there (e^6 / 720), and far less for the smaller rests the wheels'
 // drift gives. In double precision a run of such steps stays far below one
 // single-precision unit from the exact sines.
+// The cosine and sine of such a step w + e, as RotateBy turns by it.
 template <class D, class V = hn::Vec<D>>
-HWY_INLINE void RotateBy (D d, V& sine, V& cosine, V stepCosine, V stepSine, V e)
+HWY_INLINE void StepOf (D d, V stepCosine, V stepSine, V e, V& cosineStep, V& sineStep)
 {
     const V e2 = hn::Mul (e, e);
     const V cosineE = hn::MulAdd (e2, hn::MulAdd (e2, hn::Set (d, 1.0 / 24.0), hn::Set (d, -0.5)), hn::Set (d, 1.0));
     const V sineE = hn::MulAdd (hn::Mul (e, e2), hn::MulAdd (e2, hn::Set (d, 1.0 / 120.0), hn::Set (d, -1.0 / 6.0)), e);
-    const V cosineStep = hn::NegMulAdd (stepSine, sineE, hn::Mul (stepCosine, cosineE));
-    const V sineStep = hn::MulAdd (stepCosine, sineE, hn::Mul (stepSine, cosineE));
+    cosineStep = hn::NegMulAdd (stepSine, sineE, hn::Mul (stepCosine, cosineE));
+    sineStep = hn::MulAdd (stepCosine, sineE, hn::Mul (stepSine, cosineE));
+}
+
+// sin x and cos x moved on by an angle whose cosine and sine are given.
+template <class V>
+HWY_INLINE void Rotate (V& sine, V& cosine, V cosineStep, V sineStep)
+{
     const V nextSine = hn::MulAdd (sine, cosineStep, hn::Mul (cosine, sineStep));
     cosine = hn::NegMulAdd (sine, sineStep, hn::Mul (cosine, cosineStep));
     sine = nextSine;
+}
+
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE void RotateBy (D d, V& sine, V& cosine, V stepCosine, V stepSine, V e)
+{
+    V cosineStep, sineStep;
+    StepOf (d, stepCosine, stepSine, e, cosineStep, sineStep);
+    Rotate (sine, cosine, cosineStep, sineStep);
 }
 
 // The array loops below: whole vectors first, then the last few values one

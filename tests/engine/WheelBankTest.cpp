@@ -1,4 +1,6 @@
+#include "InstructionSets.h"
 #include "TonewheelTestSupport.h"
+#include "WheelBank.h"
 
 #include <algorithm>
 #include <cmath>
@@ -181,5 +183,53 @@ TEST (TonewheelWheels, UnheardWheelsRestAndWakeAsIfTheyHadRunThroughout)
         play (mixed, 0.3, rate * 0.5);
 
         EXPECT_LE (worst, 1.0e-6) << "at " << rate << " Hz";
+    }
+}
+
+TEST (TonewheelWheels, PassesStayWithTheLibrarysSinesUnderEveryDrift)
+{
+    // Every wheel heard, passes of every length, against the C library's sines:
+    // the organ's own slow drift, and a far faster and deeper wobble that
+    // moves the pitch factor a lot within one pass. Low, usual and high rates.
+    const struct
+    {
+        double depth; // largest |p - 1|
+        double hertz; // wobble rate
+    } drifts[] = { { 5.0e-4, 6.3 }, { 0.01, 40.0 } };
+
+    for (const auto target : instructionsets::available())
+    {
+        instructionsets::with (target, [&] {
+            for (const double rate : { 8000.0, 44100.0, 48000.0, 192000.0 })
+            {
+                for (const auto& drift : drifts)
+                {
+                    auto fast = std::make_unique<WheelBank>();
+                    auto reference = std::make_unique<WheelBank>();
+                    fast->prepare (rate, MathMode::fast);
+                    reference->prepare (rate, MathMode::reference);
+                    fast->setHeard (WheelSet::all());
+                    reference->setHeard (WheelSet::all());
+
+                    double worst = 0.0;
+                    double time = 0.0;
+                    for (int pass = 0, done = 0; done < static_cast<int> (0.2 * rate); ++pass)
+                    {
+                        const int count = 1 + (pass * 5) % WheelBank::wheelPass;
+                        float pitch[WheelBank::wheelPass];
+                        for (int t = 0; t < count; ++t, time += 1.0 / rate)
+                            pitch[t] = static_cast<float> (1.0 + drift.depth * std::sin (2.0 * pi * drift.hertz * time));
+                        fast->process (pitch, count, MathMode::fast);
+                        reference->process (pitch, count, MathMode::reference);
+                        for (int t = 0; t < count; ++t)
+                            for (int i = 0; i < TonewheelGenerator::numWheels; ++i)
+                                worst = std::max (worst, (double) std::abs (fast->row (t)[i] - reference->row (t)[i]));
+                        done += count;
+                    }
+                    EXPECT_LE (worst, 1.0e-6) << rate << " Hz, drift " << drift.depth << " at " << drift.hertz << " Hz, "
+                                              << instructionsets::nameOf (target);
+                }
+            }
+        });
     }
 }
