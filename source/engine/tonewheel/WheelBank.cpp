@@ -75,27 +75,35 @@ HWY_INLINE hn::Vec<hn::Rebind<float, D>> voiceOf (D d, const WheelSines<hn::Vec<
     return s;
 }
 
-// sin (L + u) for 0 <= u < 0.13 from sin L and cos L: u is at most 0.13 rad
-// (the level term's argument moves by 0.13 rad per cycle), where the Taylor
-// series of sin u to u^5 and of cos u to u^4 leave out less than 2e-10 and
-// 7e-9. The term moves the level by 0.5 % of itself, so that is below 4e-11
-// of the wheel's signal, far below one single-precision unit.
-template <class D, class V = hn::Vec<D>>
-HWY_INLINE V levelSine (D d, V sineL, V cosineL, V u)
+// Wheel i's level term sin (0.7 i + 0.13 phase) from its phase (cycles, 0 to
+// 1), by the polynomial of tonewheel::levelSeries, whose coefficients
+// coefficient(k) gives: the Taylor series to phase^5, whose first omitted
+// term is below 0.13^6 / 720 < 7e-9. The term moves the level by 0.5 % of
+// itself, so that is below 4e-11 of the wheel's signal, far below one
+// single-precision unit.
+template <class D, class Coefficients, class V = hn::Vec<D>>
+HWY_INLINE V levelSine (D, V phase, const Coefficients& coefficient)
 {
-    const V u2 = hn::Mul (u, u);
-    const V sineU = hn::MulAdd (hn::Mul (u, u2), hn::MulAdd (u2, hn::Set (d, 1.0 / 120.0), hn::Set (d, -1.0 / 6.0)), u);
-    const V cosineU = hn::MulAdd (hn::MulAdd (u2, hn::Set (d, 1.0 / 24.0), hn::Set (d, -0.5)), u2, hn::Set (d, 1.0));
-    return hn::MulAdd (sineL, cosineU, hn::Mul (cosineL, sineU));
+    static_assert (tonewheel::levelSeriesLength == 6, "Horner's rule from phase^5 down");
+    V s = hn::MulAdd (coefficient (5), phase, coefficient (4));
+    for (int k = 3; k >= 0; --k)
+        s = hn::MulAdd (s, phase, coefficient (k));
+    return s;
+}
+
+// The coefficients of levelSine for neighbouring wheels from wheel first on.
+template <class D>
+HWY_INLINE auto levelSeriesFrom (D d, int first)
+{
+    return [d, first] (int k) { return hn::LoadU (d, tonewheel::levelSeries[(size_t) k].data() + first); };
 }
 
 // A wheel's sines worked out afresh from its phase (cycles), in every lane:
 // the engines' kernels, or the C library lane by lane.
-template <bool withCosine, class D, class V = hn::Vec<D>>
-HWY_INLINE WheelSines<V> sinesAt (D d, V phase, V sineL, V cosineL, V offsetL, MathMode mode)
+template <bool withCosine, class D, class Coefficients, class V = hn::Vec<D>>
+HWY_INLINE WheelSines<V> sinesAt (D d, V phase, const Coefficients& levelCoefficient, V offsetL, MathMode mode)
 {
     const V x = hn::Mul (hn::Set (d, twoPi), phase);
-    const V u = hn::Mul (hn::Set (d, 0.13), phase);
     WheelSines<V> w { hn::Zero (d), hn::Zero (d), hn::Zero (d) };
     if (mode == MathMode::fast)
     {
@@ -103,13 +111,13 @@ HWY_INLINE WheelSines<V> sinesAt (D d, V phase, V sineL, V cosineL, V offsetL, M
             sinekernel::HWY_NAMESPACE::SineCosine (d, x, w.sine, w.cosine);
         else
             w.sine = sinekernel::HWY_NAMESPACE::Sine (d, x);
-        w.level = levelSine (d, sineL, cosineL, u);
+        w.level = levelSine (d, phase, levelCoefficient);
         return w;
     }
 
     HWY_ALIGN double xs[hn::MaxLanes (d)], levels[hn::MaxLanes (d)], sines[hn::MaxLanes (d)], cosines[hn::MaxLanes (d)];
     hn::Store (x, d, xs);
-    hn::Store (hn::Add (offsetL, u), d, levels);
+    hn::Store (hn::Add (offsetL, hn::Mul (hn::Set (d, 0.13), phase)), d, levels);
     for (size_t i = 0; i < hn::Lanes (d); ++i)
     {
         sines[i] = std::sin (xs[i]);
@@ -244,8 +252,7 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
             for (int first = base; first < base + decltype (groupWidth)::value; first += lanes)
             {
                 const auto weightOf = [&] (int h) { return hn::LoadU (df, wheelTables.harmonicWeight.data() + h * tonewheel::numLowWheels + first); };
-                const auto sineL = hn::LoadU (d, tonewheel::levelOffsetSines.data() + first);
-                const auto cosineL = hn::LoadU (d, tonewheel::levelOffsetCosines.data() + first);
+                const auto levelCoefficient = levelSeriesFrom (d, first);
                 const auto offsetL = hn::LoadU (d, tonewheel::levelOffsets.data() + first);
                 for (int t = 0; t < count; ++t)
                 {
@@ -253,7 +260,7 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
                     if constexpr (v == Voicing::low)
                         hn::StoreU (lowVoice (d, phase, weightOf, mode), df, passClean[t] + 1 + first);
                     else
-                        hn::StoreU (voiceOf<v> (d, sinesAt<v == Voicing::filtered> (d, phase, sineL, cosineL, offsetL, mode)), df,
+                        hn::StoreU (voiceOf<v> (d, sinesAt<v == Voicing::filtered> (d, phase, levelCoefficient, offsetL, mode)), df,
                                     passClean[t] + 1 + first);
                 }
             }
@@ -263,16 +270,14 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
         using V = hn::Vec<decltype (d)>;
         constexpr int registers = decltype (groupWidth)::value / lanes;
         WheelSines<V> w[registers];
-        V sineL[registers], cosineL[registers], step[registers], stepCosine[registers], stepSine[registers];
+        V step[registers], stepCosine[registers], stepSine[registers];
         for (int r = 0; r < registers; ++r)
         {
             const int first = base + r * lanes;
-            sineL[r] = hn::LoadU (d, tonewheel::levelOffsetSines.data() + first);
-            cosineL[r] = hn::LoadU (d, tonewheel::levelOffsetCosines.data() + first);
             step[r] = hn::LoadU (d, wheelTables.stepAngle.data() + first);
             stepCosine[r] = hn::LoadU (d, wheelTables.stepCosine.data() + first);
             stepSine[r] = hn::LoadU (d, wheelTables.stepSine.data() + first);
-            w[r] = sinesAt<true> (d, hn::LoadU (d, passPhase[0] + first), sineL[r], cosineL[r],
+            w[r] = sinesAt<true> (d, hn::LoadU (d, passPhase[0] + first), levelSeriesFrom (d, first),
                                   hn::LoadU (d, tonewheel::levelOffsets.data() + first), mode);
             hn::StoreU (voiceOf<v> (d, w[r]), df, passClean[0] + 1 + first);
         }
@@ -280,7 +285,7 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
         // Sample t's level term and signal, once its fundamental has turned.
         const auto finish = [&] (int t, int r) {
             const int first = base + r * lanes;
-            w[r].level = levelSine (d, sineL[r], cosineL[r], hn::Mul (hn::Set (d, 0.13), hn::LoadU (d, passPhase[t] + first)));
+            w[r].level = levelSine (d, hn::LoadU (d, passPhase[t] + first), levelSeriesFrom (d, first));
             hn::StoreU (voiceOf<v> (d, w[r]), df, passClean[t] + 1 + first);
         };
 
@@ -337,8 +342,7 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
         for (int t = 0; t < count; ++t)
             phases[t] = passPhase[t][i];
 
-        const auto sineL = hn::Set (d, tonewheel::levelOffsetSines[(size_t) i]);
-        const auto cosineL = hn::Set (d, tonewheel::levelOffsetCosines[(size_t) i]);
+        const auto levelCoefficient = [d, i] (int k) { return hn::Set (d, tonewheel::levelSeries[(size_t) k][(size_t) i]); };
         const auto offsetL = hn::Set (d, tonewheel::levelOffsets[(size_t) i]);
         const auto weightOf = [&] (int h) {
             return hn::Set (df, i < tonewheel::numLowWheels ? wheelTables.harmonicWeight[(size_t) (h * tonewheel::numLowWheels + i)] : 0.0f);
@@ -349,7 +353,7 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
             if constexpr (v == Voicing::low)
                 hn::Store (lowVoice (d, phase, weightOf, mode), df, signal + t);
             else
-                hn::Store (voiceOf<v> (d, sinesAt<v == Voicing::filtered> (d, phase, sineL, cosineL, offsetL, mode)), df, signal + t);
+                hn::Store (voiceOf<v> (d, sinesAt<v == Voicing::filtered> (d, phase, levelCoefficient, offsetL, mode)), df, signal + t);
         }
 
         for (int t = 0; t < count; ++t)

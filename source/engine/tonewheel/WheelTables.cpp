@@ -75,8 +75,20 @@ std::array<double, numWheelSlots> ofLevelOffsets (F f)
 } // namespace
 
 const std::array<double, numWheelSlots> levelOffsets = ofLevelOffsets ([] (double x) { return x; });
-const std::array<double, numWheelSlots> levelOffsetSines = ofLevelOffsets ([] (double x) { return std::sin (x); });
-const std::array<double, numWheelSlots> levelOffsetCosines = ofLevelOffsets ([] (double x) { return std::cos (x); });
+
+const std::array<std::array<double, numWheelSlots>, levelSeriesLength> levelSeries = [] {
+    std::array<std::array<double, numWheelSlots>, levelSeriesLength> series {};
+    double scale = 1.0; // 0.13^k / k!
+    for (int k = 0; k < levelSeriesLength; ++k)
+    {
+        // The k-th derivative of sin: sin, cos, -sin, -cos, then again.
+        const double sign = k % 4 < 2 ? 1.0 : -1.0;
+        const bool even = k % 2 == 0;
+        series[(size_t) k] = ofLevelOffsets ([&] (double x) { return sign * scale * (even ? std::sin (x) : std::cos (x)); });
+        scale *= 0.13 / (k + 1);
+    }
+    return series;
+}();
 
 int wheelIndexFor (int key, int drawbar) noexcept
 {

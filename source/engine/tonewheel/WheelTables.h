@@ -46,10 +46,14 @@ int drawbarStepFor (float level) noexcept;
 // wheel: 1 / sqrt(uses) for shared wheels, exactly 1 for one use or none.
 float shareScale (int uses) noexcept;
 
-// 0.7 x i, radians: the fixed part of wheel i's level-term argument, and its sine and cosine.
+// 0.7 x i, radians: the fixed part of wheel i's level-term argument.
 extern const std::array<double, numWheelSlots> levelOffsets;
-extern const std::array<double, numWheelSlots> levelOffsetSines;
-extern const std::array<double, numWheelSlots> levelOffsetCosines;
+
+// Wheel i's level term sin (0.7 i + 0.13 phase) as a polynomial in its phase
+// (cycles, 0 to 1): levelSeries[k][i] is the coefficient of phase^k, the
+// Taylor series about phase 0, 0.13^k / k! times the k-th derivative of sin at 0.7 i.
+constexpr int levelSeriesLength = 6;
+extern const std::array<std::array<double, numWheelSlots>, levelSeriesLength> levelSeries;
 
 // The tables that follow from the sample rate.
 struct WheelTables
