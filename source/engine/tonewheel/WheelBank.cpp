@@ -22,11 +22,12 @@ namespace HWY_NAMESPACE
 namespace hn = hwy::HWY_NAMESPACE;
 using Voicing = WheelBank::Voicing;
 
-// The largest rest, in radians, by which a pass turns a step further with
-// cos e = 1 - e^2 / 2 and sin e = e: these leave out less than e^4 / 24 and
-// e^3 / 6, below 5e-18 and 2e-13 per sample, a few 1e-12 of a radian over a
-// whole pass. At 44.1 kHz the drift's rests stay below 5e-6.
-constexpr double maxFurtherTurn = 1.0e-4;
+// The largest rest e, in radians, by which a pass turns a step further with
+// cos e = 1 and sin e = e: each sample then lengthens the sines by less than
+// e^2 / 2 < 1.3e-11 of themselves and turns them by less than e^3 / 6 < 3e-17
+// too little, below 4e-10 over a whole pass, far below one single-precision
+// unit. At 44.1 kHz and above the drift's rests stay below 4e-6.
+constexpr double maxFurtherTurn = 5.0e-6;
 
 // Names this instruction set's variant of WheelBank::passWith.
 struct Here
@@ -304,27 +305,21 @@ void WheelBank::passWith<wheelbank::HWY_NAMESPACE::Here> (const State& state, co
             return;
         }
 
-        // The step at p1, then each sample's rest e = w (p - p1) by cos e = 1 - e^2 / 2
-        // and sin e = e; the step itself already holds the drift w (p1 - 1).
-        V cosineAtP1[registers], sineAtP1[registers], halfStepSquared[registers];
+        // The step at p1, then each sample's rest e = w (p - p1) by cos e = 1 and
+        // sin e = e; the step itself already holds the drift w (p1 - 1).
+        V cosineAtP1[registers], sineAtP1[registers];
         for (int r = 0; r < registers; ++r)
-        {
             sinekernel::HWY_NAMESPACE::StepOf (d, stepCosine[r], stepSine[r], hn::Mul (step[r], hn::Set (d, p1 - 1.0)), cosineAtP1[r],
                                                sineAtP1[r]);
-            halfStepSquared[r] = hn::Mul (hn::Mul (step[r], step[r]), hn::Set (d, 0.5));
-        }
         for (int t = 1; t < count; ++t)
         {
-            const double change = static_cast<double> (pitchFactors[t]) - p1; // exact
-            const auto changeV = hn::Set (d, change);
-            const auto changeSquared = hn::Set (d, change * change);
+            const auto change = hn::Set (d, static_cast<double> (pitchFactors[t]) - p1); // exact
             for (int r = 0; r < registers; ++r)
             {
-                const V e = hn::Mul (step[r], changeV);
-                const V h = hn::Mul (halfStepSquared[r], changeSquared); // e^2 / 2
-                // (c - s e - c h, s + c e - s h): the step at p1 turned by e.
-                const V cosineStep = hn::NegMulAdd (cosineAtP1[r], h, hn::NegMulAdd (sineAtP1[r], e, cosineAtP1[r]));
-                const V sineStep = hn::NegMulAdd (sineAtP1[r], h, hn::MulAdd (cosineAtP1[r], e, sineAtP1[r]));
+                // (c - s e, s + c e): the step at p1 turned by e.
+                const V e = hn::Mul (step[r], change);
+                const V cosineStep = hn::NegMulAdd (sineAtP1[r], e, cosineAtP1[r]);
+                const V sineStep = hn::MulAdd (cosineAtP1[r], e, sineAtP1[r]);
                 sinekernel::HWY_NAMESPACE::Rotate (w[r].sine, w[r].cosine, cosineStep, sineStep);
                 finish (t, r);
             }
