@@ -116,8 +116,9 @@ void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexc
 
 float hyperbolicTangentRounded (float x) noexcept
 {
-    const hn::CappedTag<double, 1> d;
-    return static_cast<float> (hn::GetLane (HWY_NAMESPACE::HyperbolicTangentToRound (d, hn::Set (d, static_cast<double> (x)))));
+    float tangent;
+    HWY_DYNAMIC_DISPATCH (tangentsHere) (&x, &tangent, 1);
+    return tangent;
 }
 
 const char* instructionSetName() noexcept

@@ -53,8 +53,8 @@ inline double sine (double x, MathMode mode) noexcept
 double hyperbolicTangent (double x) noexcept;
 
 // tanh(x) of one single-precision value: a shorter double kernel, rounded (a
-// correctly rounded result but for the rarest arguments); the same bits as
-// hyperbolicTangents on every processor.
+// correctly rounded result but for the rarest arguments), as compiled for the
+// instruction set the SIMD library chose; the same bits as hyperbolicTangents.
 float hyperbolicTangentRounded (float x) noexcept;
 
 // Single-precision tanh of a single-precision argument for either mode: the
