@@ -232,13 +232,19 @@ HWY_INLINE V HyperbolicTangentToRound (D d, V x)
     return hn::CopySign (result, x);
 }
 
-// sin x and cos x in every lane moved on by an angle w + e: w exactly, by its
-// cosine and sine, and a small e (|e| <= 0.02 rad, the drift or modulation of a
-// step) by the series of cos e to e^4 and sin e to e^5, which leave out less
-// than 1e-13 there (e^6 / 720), and far less for the smaller rests the wheels'
-// drift gives. In double precision a run of such steps stays far below one
-// single-precision unit from the exact sines.
-// The cosine and sine of such a step w + e, as RotateBy turns by it.
+// sin x and cos x moved on by an angle whose cosine and sine are given.
+template <class V>
+HWY_INLINE void Rotate (V& sine, V& cosine, V cosineStep, V sineStep)
+{
+    const V nextSine = hn::MulAdd (sine, cosineStep, hn::Mul (cosine, sineStep));
+    cosine = hn::NegMulAdd (sine, sineStep, hn::Mul (cosine, cosineStep));
+    sine = nextSine;
+}
+
+// The cosine and sine of an angle w + e: w exactly, by its cosine and sine,
+// and a small e (|e| <= 0.02 rad, the drift or modulation of a step) by the
+// series of cos e to e^4 and sin e to e^5, which leave out less than 1e-13
+// there (e^6 / 720), and far less for the smaller rests the wheels' drift gives.
 template <class D, class V = hn::Vec<D>>
 HWY_INLINE void StepOf (D d, V stepCosine, V stepSine, V e, V& cosineStep, V& sineStep)
 {
@@ -249,15 +255,9 @@ HWY_INLINE void StepOf (D d, V stepCosine, V stepSine, V e, V& cosineStep, V& si
     sineStep = hn::MulAdd (stepCosine, sineE, hn::Mul (stepSine, cosineE));
 }
 
-// sin x and cos x moved on by an angle whose cosine and sine are given.
-template <class V>
-HWY_INLINE void Rotate (V& sine, V& cosine, V cosineStep, V sineStep)
-{
-    const V nextSine = hn::MulAdd (sine, cosineStep, hn::Mul (cosine, sineStep));
-    cosine = hn::NegMulAdd (sine, sineStep, hn::Mul (cosine, cosineStep));
-    sine = nextSine;
-}
-
+// sin x and cos x in every lane moved on by an angle w + e as StepOf takes
+// it. In double precision a run of such steps stays far below one
+// single-precision unit from the exact sines.
 template <class D, class V = hn::Vec<D>>
 HWY_INLINE void RotateBy (D d, V& sine, V& cosine, V stepCosine, V stepSine, V e)
 {
