@@ -51,7 +51,7 @@ target_sources(BrassgateOrgan PRIVATE
     source/processor/OrganProcessor.cpp
     source/processor/BlockSettings.cpp
     source/processor/ParameterTable.cpp
-    source/processor/SavedStateCheck.cpp
+    source/processor/SavedStateReader.cpp
     source/editor/OrganEditor.cpp)
 
 # The editor's look and its custom controls.

@@ -50,7 +50,7 @@ seeds="$asan_dir/fuzz/seeds"
 artifacts="$asan_dir/fuzz/crashes"
 mkdir -p "$corpus" "$artifacts"
 if ! BRASSGATE_FUZZ_SEEDS="$seeds" "$asan_dir/tests/state_fuzzer" -runs="$fuzz_runs" -seed=1 -max_len=8192 \
-        -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+        -dict=tests/fuzz/state.dict -timeout=20 -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix="$artifacts/" \
         "$corpus" "$seeds" tests/data/damaged-states; then
     echo "The state fuzzer found a crash: keep its input (in $artifacts) in tests/data/damaged-states/ and fix it."
     exit 1

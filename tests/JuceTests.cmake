@@ -5,7 +5,7 @@ add_executable(processor_tests
     processor/StateTest.cpp
     processor/AllocationTest.cpp
     processor/ChainTest.cpp
-    processor/SavedStateCheckTest.cpp)
+    processor/SavedStateReaderTest.cpp)
 target_include_directories(processor_tests PRIVATE processor support)
 target_link_libraries(processor_tests PRIVATE BrassgateOrgan GTest::gtest)
 gtest_discover_tests(processor_tests DISCOVERY_TIMEOUT 120)
@@ -50,8 +50,10 @@ add_dependencies(host_tests factory_presets)
 
 # The fuzz target on the state restore path a host takes (scripts/sanitize.sh).
 if(BRASSGATE_FUZZ)
-    add_executable(state_fuzzer fuzz/StateFuzzer.cpp)
-    target_include_directories(state_fuzzer PRIVATE host)
+    add_executable(state_fuzzer fuzz/StateFuzzer.cpp
+        ${PROJECT_SOURCE_DIR}/source/processor/SavedStateReader.cpp
+        ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
+    target_include_directories(state_fuzzer PRIVATE host support ${PROJECT_SOURCE_DIR}/source/processor)
     target_link_libraries(state_fuzzer PRIVATE brassgate_juce_host)
     target_link_options(state_fuzzer PRIVATE -fsanitize=fuzzer)
     target_compile_definitions(state_fuzzer PRIVATE BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}")
@@ -62,11 +64,14 @@ endif()
 add_executable(lv2_tests lv2/Lv2BundleTest.cpp
     ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
     ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
-target_include_directories(lv2_tests PRIVATE ${PROJECT_SOURCE_DIR}/source/processor)
+target_include_directories(lv2_tests PRIVATE support ${PROJECT_SOURCE_DIR}/source/processor)
 target_link_libraries(lv2_tests PRIVATE brassgate_juce_host PkgConfig::LILV GTest::gtest_main)
 target_compile_definitions(lv2_tests PRIVATE
     BRASSGATE_LV2_BUNDLE="${BRASSGATE_LV2_BUNDLE}"
-    JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
+    JucePlugin_LV2URI="${BRASSGATE_LV2_URI}"
+    # Damaged states of both kinds: as the LV2 wrapper stores them, and the plug-in's own.
+    BRASSGATE_DAMAGED_LV2_STATES="${CMAKE_CURRENT_SOURCE_DIR}/data/damaged-lv2-states"
+    BRASSGATE_DAMAGED_STATES="${CMAKE_CURRENT_SOURCE_DIR}/data/damaged-states")
 add_dependencies(lv2_tests factory_presets)
 gtest_discover_tests(lv2_tests DISCOVERY_TIMEOUT 120)
 

@@ -5,7 +5,7 @@
 #include "OutputStage.h"
 #include "ReverbSettings.h"
 #include "SampleRate.h"
-#include "SavedStateCheck.h"
+#include "SavedStateReader.h"
 
 #include <algorithm>
 #include <cmath>
@@ -327,38 +327,34 @@ void OrganProcessor::getStateInformation (juce::MemoryBlock& destData)
 
 void OrganProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
-    // Damaged text or deep nesting would crash the framework's readers, so such a
-    // blob is turned away before they see it.
-    if (data == nullptr || sizeInBytes <= 0 || ! SavedStateCheck::isAcceptable (data, (size_t) sizeInBytes))
+    // Only the flat shape the instrument writes is read; anything else, damaged
+    // or not, is turned away whole and every parameter keeps its value.
+    SavedStateReader::Parameters saved;
+    if (data == nullptr || sizeInBytes <= 0 || ! SavedStateReader::read (data, (size_t) sizeInBytes, saved))
         return;
 
-    auto xml = getXmlFromBinary (data, sizeInBytes);
-    if (xml == nullptr || ! xml->hasTagName (parameters.state.getType()))
-        return;
-
-    // A value that is not a number would reach the sound engines as NaN: such an
-    // entry is dropped, so that parameter keeps its current value.
-    for (auto* child = xml->getFirstChildElement(); child != nullptr;)
-    {
-        auto* next = child->getNextElement();
-        if (child->hasAttribute ("value") && std::isnan (child->getDoubleAttribute ("value")))
-            xml->removeChildElement (child, true);
-        child = next;
-    }
-
-    // A parameter the blob does not mention keeps its current value (the tree
-    // alone would reset it to its default).
+    // The tree is built anew from what the parameters will hold: one element per
+    // parameter, in the table's order, with the value clamped to the range and
+    // snapped to the step as the parameter itself does. So the next saved state
+    // is exactly what plays, whatever the restored text looked like. A parameter
+    // the blob does not mention keeps its current value (the tree alone would
+    // reset it to its default); one listed without a value takes its default.
+    juce::ValueTree state (parameters.state.getType());
     for (size_t i = 0; i < parameterTable.size(); ++i)
     {
-        if (xml->getChildByAttribute ("id", parameterTable[i].id) == nullptr)
-        {
-            auto* child = xml->createNewChildElement ("PARAM");
-            child->setAttribute ("id", parameterTable[i].id);
-            child->setAttribute ("value", (double) rawValues[i]->load());
-        }
+        const auto& entry = parameterTable[i];
+        double value = rawValues[i]->load();
+        if (saved[i].entry == SavedStateReader::Entry::noValue)
+            value = entry.defaultValue;
+        else if (saved[i].entry == SavedStateReader::Entry::value)
+            value = juce::jlimit ((double) entry.minimum, (double) entry.maximum, saved[i].value);
+
+        const auto& parameter = *parameterObjects[i];
+        const auto legal = parameter.convertFrom0to1 (parameter.convertTo0to1 ((float) value));
+        state.appendChild (juce::ValueTree ("PARAM", { { "id", entry.id }, { "value", (double) legal } }), nullptr);
     }
 
-    parameters.replaceState (juce::ValueTree::fromXml (*xml));
+    parameters.replaceState (state);
 }
 
 bool OrganProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

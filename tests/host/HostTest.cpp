@@ -1,3 +1,4 @@
+#include "ParameterTable.h"
 #include "PluginLoading.h"
 
 #include <gtest/gtest.h>
@@ -232,5 +233,94 @@ TEST (Vst3Module, TurnsDamagedStatesAwayWhole)
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < buffer.getNumSamples(); ++i)
                 ASSERT_TRUE (std::isfinite (buffer.getSample (c, i))) << name;
+    }
+}
+
+TEST (Vst3Module, AnAcceptedStateIsSavedAsItPlays)
+{
+    // A state that names one parameter without a value: it takes its default, the
+    // others keep theirs, and the next save lists every parameter with its value.
+    juce::MemoryBlock bytes;
+    ASSERT_TRUE (juce::File (BRASSGATE_DAMAGED_STATES).getSiblingFile ("param-without-value.bin").loadFileAsData (bytes));
+
+    auto instance = load();
+    ASSERT_NE (instance, nullptr);
+    find (*instance, "16'")->setValueNotifyingHost (0.25f);
+    find (*instance, "Reverb")->setValueNotifyingHost (0.7f);
+    settle();
+
+    pluginloading::restoreComponentState (*instance, bytes.getData(), bytes.getSize());
+    settle();
+    EXPECT_EQ (savedValue (*instance, "drawbar0"), 8.0);
+    EXPECT_EQ (savedValue (*instance, "reverb"), 70.0);
+
+    const auto saved = savedParameters (*instance);
+    ASSERT_NE (saved, nullptr);
+    ASSERT_EQ (saved->getNumChildElements(), 24);
+    for (int i = 0; i < 24; ++i)
+    {
+        // Every range is linear: the host's normalised value spans it.
+        const auto& entry = parameterTable[(size_t) i];
+        const auto plays = entry.minimum + instance->getParameters()[i]->getValue() * (entry.maximum - entry.minimum);
+        EXPECT_NEAR (saved->getChildElement (i)->getDoubleAttribute ("value", -1.0), plays, 1.0e-4) << entry.id;
+    }
+
+    // Saved, restored and saved again: the same bytes.
+    const auto first = pluginloading::componentState (*instance);
+    pluginloading::restoreComponentState (*instance, first.getData(), first.getSize());
+    settle();
+    EXPECT_EQ (pluginloading::componentState (*instance), first);
+}
+
+TEST (Vst3Module, PlaysAtTheEdgesOfItsSampleRatesAndBeyond)
+{
+    // 1 kHz and 1 MHz are played as they are; rates outside play as 44.1 kHz.
+    // Either way a held note sounds, and no sample is NaN or infinite.
+    for (const double rate : { 1000.0, 999.0, 150.0, 1.0, 1.0e6, 1.0e6 + 1.0, 2.0e6, 1.0e7 })
+    {
+        auto instance = load (rate, 512);
+        ASSERT_NE (instance, nullptr) << rate;
+        for (const float type : { 0.0f, 1.0f })
+        {
+            find (*instance, "Organ Type")->setValueNotifyingHost (type);
+            juce::AudioBuffer<float> buffer (2, 512);
+            juce::MidiBuffer midi;
+            midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+            float peak = 0.0f;
+            for (int block = 0; block < 8; ++block)
+            {
+                instance->processBlock (buffer, midi);
+                midi.clear();
+                for (int c = 0; c < 2; ++c)
+                    for (int i = 0; i < buffer.getNumSamples(); ++i)
+                        ASSERT_TRUE (std::isfinite (buffer.getSample (c, i))) << rate << " Hz, type " << type;
+                peak = juce::jmax (peak, buffer.getMagnitude (0, buffer.getNumSamples()));
+            }
+            EXPECT_GT (peak, 0.001f) << rate << " Hz, type " << type;
+            midi.addEvent (juce::MidiMessage::allNotesOff (1), 0);
+            instance->processBlock (buffer, midi);
+        }
+    }
+}
+
+TEST (Vst3Module, PlaysBlocksLongerThanTheHostAnnounced)
+{
+    // The host announces at most 64 samples (or none at all), then sends 8,192:
+    // the block is played whole, and a note that starts inside it starts there.
+    for (const int announced : { 64, 0, -1 })
+    {
+        auto instance = load (48000.0, announced);
+        ASSERT_NE (instance, nullptr) << announced;
+
+        juce::AudioBuffer<float> buffer (2, 8192);
+        juce::MidiBuffer midi;
+        midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 5000);
+        instance->processBlock (buffer, midi);
+
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < buffer.getNumSamples(); ++i)
+                ASSERT_TRUE (std::isfinite (buffer.getSample (c, i))) << announced;
+        EXPECT_EQ (buffer.getMagnitude (0, 4096), 0.0f) << announced;
+        EXPECT_GT (buffer.getMagnitude (8192 - 64, 64), 0.001f) << announced;
     }
 }
