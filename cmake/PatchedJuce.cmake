@@ -7,6 +7,7 @@ find_program(PATCH_PROGRAM patch REQUIRED)
 set(BRASSGATE_JUCE_PATCHES
     "${CMAKE_CURRENT_LIST_DIR}/patches/juce-vst3-state-trailer.patch"
     "${CMAKE_CURRENT_LIST_DIR}/patches/juce-vst3-long-blocks.patch"
+    "${CMAKE_CURRENT_LIST_DIR}/patches/juce-vst3-deferred-restart.patch"
     "${CMAKE_CURRENT_LIST_DIR}/patches/juce-lv2-state-size.patch")
 get_target_property(_juce_client_parent juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
 set(_juce_client_source "${_juce_client_parent}/juce_audio_plugin_client")

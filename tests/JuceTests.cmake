@@ -81,3 +81,13 @@ add_test(NAME Tools.render COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli_te
 if(TARGET bench)
     add_test(NAME Tools.bench COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli_test.sh bench $<TARGET_FILE:bench> ${PROJECT_SOURCE_DIR})
 endif()
+
+# The plug-ins in a real DAW: Debian's Ardour 7, headless (ardour7-lua on its
+# dummy audio engine), for the VST3 and the LV2. Each Ardour run inside is bounded
+# by a timeout, so that a hang fails instead of stalling.
+foreach(_format vst3 lv2)
+    add_test(NAME Ardour.${_format}
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ardour/run.sh
+                     "${BRASSGATE_VST3_BUNDLE}" "${BRASSGATE_LV2_BUNDLE}" "${BRASSGATE_VST3_PRESETS}" ${_format})
+    set_tests_properties(Ardour.${_format} PROPERTIES TIMEOUT 400 LABELS ardour)
+endforeach()
