@@ -54,10 +54,14 @@ if(BRASSGATE_FUZZ)
         ${PROJECT_SOURCE_DIR}/source/processor/SavedStateReader.cpp
         ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
     target_include_directories(state_fuzzer PRIVATE host support ${PROJECT_SOURCE_DIR}/source/processor)
-    target_link_libraries(state_fuzzer PRIVATE brassgate_juce_host)
+    target_link_libraries(state_fuzzer PRIVATE brassgate_juce_host PkgConfig::LILV ${CMAKE_DL_LIBS})
     target_link_options(state_fuzzer PRIVATE -fsanitize=fuzzer)
-    target_compile_definitions(state_fuzzer PRIVATE BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}")
-    add_dependencies(state_fuzzer BrassgateOrgan_VST3)
+    target_compile_definitions(state_fuzzer PRIVATE
+        BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}"
+        BRASSGATE_LV2_BUNDLE="${BRASSGATE_LV2_BUNDLE}"
+        BRASSGATE_LV2_LIBRARY="$<TARGET_FILE:BrassgateOrgan_LV2>"
+        JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
+    add_dependencies(state_fuzzer BrassgateOrgan_VST3 BrassgateOrgan_LV2)
 endif()
 
 # The built LV2 bundle read with lilv, as LV2 hosts read it.

@@ -334,13 +334,30 @@ void OrganProcessor::setStateInformation (const void* data, int sizeInBytes)
         return;
 
     // The tree is built anew from what the parameters will hold: one element per
-    // parameter, in the table's order, with the value clamped to the range and
-    // snapped to the step as the parameter itself does. So the next saved state
-    // is exactly what plays, whatever the restored text looked like. A parameter
-    // the blob does not mention keeps its current value (the tree alone would
-    // reset it to its default); one listed without a value takes its default.
-    juce::ValueTree state (parameters.state.getType());
+    // parameter, in the order the tree already has, with the value clamped to the
+    // range and snapped to the step as the parameter itself does. So the next
+    // saved state is exactly what plays, byte for byte the same as one saved
+    // before, whatever the restored text looked like. A parameter the blob does
+    // not mention keeps its current value (the tree alone would reset it to its
+    // default); one listed without a value takes its default.
+    std::array<size_t, numParameters> order {};
+    size_t ordered = 0;
+    std::array<bool, numParameters> placed {};
+    const auto place = [&] (size_t i)
+    {
+        if (! placed[i])
+            order[ordered++] = i;
+        placed[i] = true;
+    };
+    for (const auto& child : parameters.state)
+        for (size_t i = 0; i < parameterTable.size(); ++i)
+            if (child.getProperty ("id").toString() == parameterTable[i].id)
+                place (i);
     for (size_t i = 0; i < parameterTable.size(); ++i)
+        place (i);
+
+    juce::ValueTree state (parameters.state.getType());
+    for (const auto i : order)
     {
         const auto& entry = parameterTable[i];
         double value = rawValues[i]->load();

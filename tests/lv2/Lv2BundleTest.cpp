@@ -441,11 +441,10 @@ TEST_F (Lv2Bundle, RestoredStatesAreSavedAsTheyPlay)
         const auto xml = savedParameters (instance);
         ASSERT_NE (xml, nullptr) << input;
         ASSERT_EQ (xml->getNumChildElements(), numParameters) << input;
-        for (int i = 0; i < numParameters; ++i)
+        for (const auto& entry : parameterTable)
         {
-            const auto& entry = parameterTable[(size_t) i];
-            const auto* child = xml->getChildElement (i);
-            EXPECT_EQ (child->getStringAttribute ("id"), entry.id) << input;
+            const auto* child = xml->getChildByAttribute ("id", entry.id);
+            ASSERT_NE (child, nullptr) << input << ": " << entry.id;
             const auto value = child->getDoubleAttribute ("value", -1.0e9);
             EXPECT_TRUE (value >= entry.minimum && value <= entry.maximum) << input << ": " << entry.id;
         }
