@@ -262,7 +262,9 @@ TEST (Vst3Module, AnAcceptedStateIsSavedAsItPlays)
         // Every range is linear: the host's normalised value spans it.
         const auto& entry = parameterTable[(size_t) i];
         const auto plays = entry.minimum + instance->getParameters()[i]->getValue() * (entry.maximum - entry.minimum);
-        EXPECT_NEAR (saved->getChildElement (i)->getDoubleAttribute ("value", -1.0), plays, 1.0e-4) << entry.id;
+        const auto* child = saved->getChildByAttribute ("id", entry.id);
+        ASSERT_NE (child, nullptr) << entry.id;
+        EXPECT_NEAR (child->getDoubleAttribute ("value", -1.0), plays, 1.0e-4) << entry.id;
     }
 
     // Saved, restored and saved again: the same bytes.
