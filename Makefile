@@ -1,6 +1,11 @@
 # Every target installs what it needs (scripts/install-deps.sh), configures and builds.
 .PHONY: all demo test sanitize bench build clean
 
+# ccache keys paths inside the repository relative to it, so that a fresh clone
+# elsewhere (as CI makes) reuses what an earlier build compiled.
+export CCACHE_BASEDIR := $(CURDIR)
+export CCACHE_NOHASHDIR := true
+
 all: build
 
 build:
