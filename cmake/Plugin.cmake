@@ -2,6 +2,16 @@
 find_package(JUCE 7.0.5 CONFIG REQUIRED)
 include(${CMAKE_CURRENT_LIST_DIR}/PatchedJuce.cmake)
 
+# LV2: the plug-in format, and LV2 plug-ins hosted through lilv by the tools.
+# Linux hosts use it; the Windows build (cmake/Windows.cmake) leaves it out.
+if(NOT DEFINED BRASSGATE_WITH_LV2)
+    set(BRASSGATE_WITH_LV2 ON)
+endif()
+set(BRASSGATE_PLUGIN_FORMATS VST3 Standalone)
+if(BRASSGATE_WITH_LV2)
+    list(INSERT BRASSGATE_PLUGIN_FORMATS 1 LV2)
+endif()
+
 # Debian's JUCE uses the system zlib, libpng and libjpeg instead of bundled copies,
 # and ships without FLAC and Ogg support; a browser and curl are not needed here.
 set(BRASSGATE_JUCE_DEFINITIONS
@@ -30,9 +40,9 @@ juce_add_plugin(BrassgateOrgan
     EDITOR_WANTS_KEYBOARD_FOCUS FALSE
     VST3_CATEGORIES Instrument Synth
     LV2URI "${BRASSGATE_LV2_URI}"
-    FORMATS VST3 LV2 Standalone)
+    FORMATS ${BRASSGATE_PLUGIN_FORMATS})
 
-foreach(_format VST3 LV2 Standalone)
+foreach(_format ${BRASSGATE_PLUGIN_FORMATS})
     brassgate_use_patched_juce(BrassgateOrgan_${_format})
 endforeach()
 
@@ -100,7 +110,7 @@ target_compile_definitions(brassgate_juce_host
     PUBLIC
         ${BRASSGATE_JUCE_DEFINITIONS}
         JUCE_PLUGINHOST_VST3=1
-        JUCE_PLUGINHOST_LV2=1
+        JUCE_PLUGINHOST_LV2=$<BOOL:${BRASSGATE_WITH_LV2}>
         JUCE_STANDALONE_APPLICATION=1
         JUCE_MODAL_LOOPS_PERMITTED=1
     INTERFACE
@@ -112,19 +122,32 @@ set_target_properties(brassgate_juce_host PROPERTIES
     C_VISIBILITY_PRESET hidden
     CXX_VISIBILITY_PRESET hidden)
 
-# LV2 plug-ins are hosted by lilv, the LV2 reference library.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(LILV REQUIRED IMPORTED_TARGET lilv-0)
-
-add_executable(render tools/render/RenderMain.cpp tools/render/MidiRenderer.cpp tools/render/Lv2Host.cpp)
+# LV2 plug-ins are hosted by lilv, the LV2 reference library; a build without
+# LV2 has a stand-in that says so (NoLv2Host.cpp).
+add_executable(render tools/render/RenderMain.cpp tools/render/MidiRenderer.cpp)
 target_include_directories(render PRIVATE tools/render)
-target_link_libraries(render PRIVATE brassgate_juce_host PkgConfig::LILV)
+target_link_libraries(render PRIVATE brassgate_juce_host)
+if(BRASSGATE_WITH_LV2)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(LILV REQUIRED IMPORTED_TARGET lilv-0)
+    target_sources(render PRIVATE tools/render/Lv2Host.cpp)
+    target_link_libraries(render PRIVATE PkgConfig::LILV)
+else()
+    target_sources(render PRIVATE tools/render/NoLv2Host.cpp)
+endif()
 set(BRASSGATE_VST3_BUNDLE "$<GENEX_EVAL:$<TARGET_PROPERTY:BrassgateOrgan_VST3,JUCE_PLUGIN_ARTEFACT_FILE>>")
-target_compile_definitions(render PRIVATE BRASSGATE_DEFAULT_VST3="${BRASSGATE_VST3_BUNDLE}")
+# The VST3 as the programs built here load it: the bundle, or on Windows the
+# module inside it, as Wine shows it (cmake/Windows.cmake).
+if(NOT DEFINED BRASSGATE_VST3_RUN_PATH)
+    set(BRASSGATE_VST3_RUN_PATH "${BRASSGATE_VST3_BUNDLE}")
+endif()
+target_compile_definitions(render PRIVATE BRASSGATE_DEFAULT_VST3="${BRASSGATE_VST3_RUN_PATH}")
 add_dependencies(render BrassgateOrgan_VST3)
 
-# The side-by-side benchmark runner behind `make bench`.
-include(cmake/Bench.cmake OPTIONAL)
+# The side-by-side benchmark runner behind `make bench` (its peers are LV2).
+if(BRASSGATE_WITH_LV2)
+    include(cmake/Bench.cmake OPTIONAL)
+endif()
 
 # Renders the editor to PNG files for the documentation: scripts/screenshots.sh.
 add_executable(screenshots tools/screenshots/ScreenshotMain.cpp)
@@ -141,13 +164,20 @@ add_executable(presets tools/presets/PresetMain.cpp source/processor/FactoryPres
 target_include_directories(presets PRIVATE source/processor)
 target_link_libraries(presets PRIVATE brassgate_juce_host)
 target_compile_definitions(presets PRIVATE JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
-add_custom_command(
-    OUTPUT "${CMAKE_BINARY_DIR}/factory-presets/written.stamp"
-    COMMAND presets --vst3 "${BRASSGATE_VST3_BUNDLE}" --vst3-out "${BRASSGATE_VST3_PRESETS}"
-                    --lv2 "${BRASSGATE_LV2_BUNDLE}" --version "${PROJECT_VERSION}"
-    COMMAND "${CMAKE_COMMAND}" -E touch "${CMAKE_BINARY_DIR}/factory-presets/written.stamp"
-    DEPENDS presets BrassgateOrgan_VST3 BrassgateOrgan_LV2
-            "$<TARGET_FILE:BrassgateOrgan_VST3>" "$<TARGET_FILE:BrassgateOrgan_LV2>"
-    COMMENT "Writing the factory presets"
-    VERBATIM)
+if(BRASSGATE_WITH_LV2)
+    add_custom_command(
+        OUTPUT "${CMAKE_BINARY_DIR}/factory-presets/written.stamp"
+        COMMAND presets --vst3 "${BRASSGATE_VST3_BUNDLE}" --vst3-out "${BRASSGATE_VST3_PRESETS}"
+                        --lv2 "${BRASSGATE_LV2_BUNDLE}" --version "${PROJECT_VERSION}"
+        COMMAND "${CMAKE_COMMAND}" -E touch "${CMAKE_BINARY_DIR}/factory-presets/written.stamp"
+        DEPENDS presets BrassgateOrgan_VST3 BrassgateOrgan_LV2
+                "$<TARGET_FILE:BrassgateOrgan_VST3>" "$<TARGET_FILE:BrassgateOrgan_LV2>"
+        COMMENT "Writing the factory presets"
+        VERBATIM)
+endif() # Without LV2, cmake/WindowsPlugin.cmake writes the VST3 presets alone.
 add_custom_target(factory_presets ALL DEPENDS "${CMAKE_BINARY_DIR}/factory-presets/written.stamp")
+
+# The Windows module's version resource and the Windows distribution.
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    include(${CMAKE_CURRENT_LIST_DIR}/WindowsPlugin.cmake)
+endif()

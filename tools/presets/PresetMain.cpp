@@ -2,7 +2,7 @@
 // as VST3 preset files and as LV2 presets, and corrects the LV2 bundle's
 // generated metadata. Run at build time, after the plug-ins are built.
 //
-//   presets --vst3 BUNDLE --vst3-out FOLDER --lv2 BUNDLE --version X.Y.Z
+//   presets --vst3 BUNDLE --vst3-out FOLDER [--lv2 BUNDLE] --version X.Y.Z
 //
 // VST3: each preset is applied to the built VST3, loaded through JUCE's VST3
 // hosting, and saved by the VST3 SDK's own preset writer: the documented
@@ -14,7 +14,8 @@
 // stores it. The metadata that JUCE writes is corrected on the way: the
 // enumerations' scale points carry the parameters' own values instead of
 // normalised ones, the empty mailbox goes, the version is a release version,
-// and the wrapper's single unnamed program preset is dropped.
+// and the wrapper's single unnamed program preset is dropped. A build without
+// LV2 (Windows) leaves --lv2 out and gets the VST3 presets alone.
 
 #include "FactoryPresets.h"
 
@@ -122,8 +123,9 @@ int main (int argc, char* argv[])
         else if (arg == "--version") version = value;
         else return fail ("unknown option " + arg);
     }
-    if (vst3Path.isEmpty() || vst3Out.isEmpty() || lv2Path.isEmpty() || version.isEmpty())
-        return fail ("usage: presets --vst3 BUNDLE --vst3-out FOLDER --lv2 BUNDLE --version X.Y.Z");
+    if (vst3Path.isEmpty() || vst3Out.isEmpty() || version.isEmpty())
+        return fail ("usage: presets --vst3 BUNDLE --vst3-out FOLDER [--lv2 BUNDLE] --version X.Y.Z");
+    const bool withLv2 = lv2Path.isNotEmpty();
 
     juce::VST3PluginFormat format;
     juce::OwnedArray<juce::PluginDescription> found;
@@ -136,13 +138,17 @@ int main (int argc, char* argv[])
     if (instance == nullptr)
         return fail ("could not load " + vst3Path + ": " + error);
 
-    const juce::File vst3Folder (vst3Out), lv2Bundle (lv2Path);
+    const auto vst3Folder = juce::File::getCurrentWorkingDirectory().getChildFile (vst3Out);
     vst3Folder.deleteRecursively();
     if (! vst3Folder.createDirectory())
         return fail ("could not create " + vst3Out);
+    const auto lv2Bundle = withLv2 ? juce::File (lv2Path) : juce::File();
     const auto lv2Presets = lv2Bundle.getChildFile ("presets");
-    lv2Presets.deleteRecursively();
-    lv2Presets.createDirectory();
+    if (withLv2)
+    {
+        lv2Presets.deleteRecursively();
+        lv2Presets.createDirectory();
+    }
 
     juce::String manifestEntries;
 
@@ -161,6 +167,8 @@ int main (int argc, char* argv[])
             return fail (juce::String ("the VST3 preset writer gave nothing for ") + preset.name);
         if (! vst3Folder.getChildFile (juce::String (preset.name) + ".vstpreset").replaceWithData (writer.preset.getData(), writer.preset.getSize()))
             return fail ("could not write to " + vst3Out);
+        if (! withLv2)
+            continue;
 
         // The component state inside the host's state holds the plug-in's blob.
         juce::MemoryBlock component;
@@ -196,6 +204,12 @@ int main (int argc, char* argv[])
     }
 
     instance.reset();
+
+    if (! withLv2)
+    {
+        std::cout << "Wrote " << factoryPresets.size() << " presets to " << vst3Folder.getFullPathName() << std::endl;
+        return 0;
+    }
 
     const auto lv2Version = lv2VersionOf (version);
     const auto dsp = lv2Bundle.getChildFile ("dsp.ttl");

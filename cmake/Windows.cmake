@@ -1,0 +1,40 @@
+# Windows: cross-built on Debian with MinGW-w64 (cmake/toolchains/mingw-w64-x86_64.cmake,
+# scripts/windows.sh), its programs run under Wine. Included right after project().
+
+# The Windows libraries built from Debian's source packages: Highway, libpng,
+# libjpeg-turbo and GoogleTest (scripts/windows-deps.sh). zlib comes with MinGW-w64.
+set(BRASSGATE_WINDOWS_DEPS "${CMAKE_BINARY_DIR}/deps/prefix" CACHE PATH
+    "Prefix holding the Windows libraries built by scripts/windows-deps.sh")
+if(NOT EXISTS "${BRASSGATE_WINDOWS_DEPS}/lib/cmake/hwy")
+    message(FATAL_ERROR "No Windows libraries in ${BRASSGATE_WINDOWS_DEPS}: run scripts/windows-deps.sh")
+endif()
+list(PREPEND CMAKE_PREFIX_PATH "${BRASSGATE_WINDOWS_DEPS}")
+list(APPEND CMAKE_FIND_ROOT_PATH "${BRASSGATE_WINDOWS_DEPS}")
+include_directories(SYSTEM "${BRASSGATE_WINDOWS_DEPS}/include")
+link_directories("${BRASSGATE_WINDOWS_DEPS}/lib")
+
+# Debian's JUCE package, installed for this machine (its multiarch folder, which
+# a Windows target does not search): its CMake code and juceaide run here, the
+# modules it compiles are for Windows.
+if(NOT JUCE_DIR)
+    file(GLOB _juce_configs /usr/lib/*/cmake/JUCE-*/JUCEConfig.cmake)
+    if(_juce_configs)
+        list(GET _juce_configs 0 _juce_config)
+        get_filename_component(JUCE_DIR "${_juce_config}" DIRECTORY)
+    endif()
+endif()
+
+# VST3 and the Standalone: LV2 is for Linux hosts, and so are the LV2 hosting of
+# the tools and the benchmarks against LV2 peers.
+set(BRASSGATE_WITH_LV2 OFF)
+set(BRASSGATE_BUILD_BENCHMARKS OFF)
+
+# The programs built here run under Wine: the factory-preset writer during the
+# build, the tests after it. Wine shows this machine's root directory as drive
+# Z:, so the paths compiled into them or handed to them start with it.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/wine-run.sh;${CMAKE_BINARY_DIR}/wine"
+    CACHE STRING "Runs the Windows programs of this build")
+set(BRASSGATE_RUN_PATH_PREFIX "Z:")
+
+# JUCE's VST3 hosting on Windows loads the module inside the bundle.
+set(BRASSGATE_VST3_RUN_PATH "${BRASSGATE_RUN_PATH_PREFIX}$<TARGET_FILE:BrassgateOrgan_VST3>")

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Installs the Windows cross toolchain and Wine (with apt-get, through
+# install-deps.sh), and builds the Windows libraries that Debian ships only as
+# source into a prefix inside the build tree: libpng and libjpeg-turbo (JUCE's
+# image loaders use the system's, as Debian's JUCE is set up), Highway (the
+# engines' vector code) and GoogleTest (the tests run under Wine). zlib is
+# Debian's libz-mingw-w64-dev. The prefix is reused while it holds the same
+# versions; each library takes seconds to a minute.
+#
+#   scripts/windows-deps.sh [PREFIX]     (default build-windows/deps)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/install-deps.sh \
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools \
+    libz-mingw-w64-dev \
+    wine wine64 \
+    googletest dpkg-dev \
+    zip python3 x11-apps
+
+deps=${1:-${WINDOWS_BUILD_DIR:-build-windows}/deps}
+mkdir -p "$deps"
+deps=$(cd "$deps" && pwd)
+prefix="$deps/prefix"
+toolchain="$root/cmake/toolchains/mingw-w64-x86_64.cmake"
+
+# The versions to build: those of the installed Linux packages, so that both
+# platforms build the engines on the same Highway. GoogleTest's source is in the
+# googletest package itself.
+version_of() { dpkg-query -W -f='${source:Package} ${source:Version}' "$1" 2>/dev/null || echo "$1"; }
+wanted=$(printf '%s\n' "$(version_of libhwy-dev)" "$(version_of libpng-dev)" "$(version_of libjpeg62-turbo-dev)" \
+                       "$(version_of googletest)" "$(sha256sum "$toolchain" "$0" | cut -c1-64 | tr '\n' ' ')")
+if [ -f "$prefix/.built" ] && [ "$(cat "$prefix/.built")" = "$wanted" ]; then
+    exit 0
+fi
+
+# apt-get source needs a deb-src entry beside each deb one of Debian's archive;
+# a machine set up for binary packages only gets one, in a file of its own.
+if ! apt-cache showsrc highway 2>/dev/null | grep -q '^Package:'; then
+    echo "Adding deb-src entries for Debian's source packages"
+    src_list=/etc/apt/sources.list.d/brassgate-deb-src.sources
+    : > "$src_list.new"
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] && [ "$f" != "$src_list" ] || continue
+        # Each stanza of Debian's own archive, as deb-src.
+        awk 'BEGIN { RS = ""; ORS = "\n\n" }
+             /URIs:[^\n]*debian/ && /Types:[^\n]*deb/ && !/Enabled: *no/ {
+                 sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f" >> "$src_list.new"
+    done
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$f" ] || continue
+        sed -n 's/^[[:space:]]*deb[[:space:]]\(.*debian.*\)/deb-src \1/p' "$f" >> "${src_list%.sources}.list.new"
+    done
+    if [ -s "$src_list.new" ]; then mv "$src_list.new" "$src_list"; else rm -f "$src_list.new"; fi
+    if [ -s "${src_list%.sources}.list.new" ]; then
+        mv "${src_list%.sources}.list.new" "${src_list%.sources}.list"
+    else
+        rm -f "${src_list%.sources}.list.new"
+    fi
+    apt-get update -qq
+fi
+
+src="$deps/src"
+build="$deps/build"
+rm -rf "$src" "$build" "$prefix"
+mkdir -p "$src" "$build" "$prefix"
+
+echo "== Windows dependencies: fetching Debian's source packages"
+# The newest version first; should a mirror lack it (a security update not yet
+# everywhere), the next one the archive lists.
+fetch_source() { # source package
+    local version
+    for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -Vru); do
+        if (cd "$src" && apt-get source -qq "$1=$version" > "$build/fetch-$1.log" 2>&1); then
+            return 0
+        fi
+        echo "($1 $version could not be fetched; trying an older version)"
+    done
+    cat "$build/fetch-$1.log"
+    return 1
+}
+for package in highway libpng1.6 libjpeg-turbo; do
+    fetch_source "$package"
+done
+hwy_src=$(echo "$src"/highway-*/)
+png_src=$(echo "$src"/libpng1.6-*/)
+jpeg_src=$(echo "$src"/libjpeg-turbo-*/)
+for d in "$hwy_src" "$png_src" "$jpeg_src"; do
+    [ -d "$d" ] || { echo "windows-deps: apt-get source left no ${d}"; exit 1; }
+done
+
+cross_build() { # name, source dir, cmake options...
+    local name=$1 source=$2
+    shift 2
+    echo "== Windows dependencies: $name"
+    nice -n 10 cmake -S "$source" -B "$build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
+        -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" > "$build/$name.log"
+    nice -n 10 cmake --build "$build/$name" -j "${JOBS:-2}" --target install >> "$build/$name.log" \
+        || { tail -40 "$build/$name.log"; exit 1; }
+}
+
+cross_build highway "$hwy_src" -DHWY_ENABLE_TESTS=OFF -DHWY_ENABLE_EXAMPLES=OFF -DHWY_ENABLE_CONTRIB=OFF \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF
+
+cross_build libpng "$png_src" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
+    -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include
+
+# Without nasm, the SIMD parts stay off; JUCE decodes the odd image with it.
+cross_build libjpeg-turbo "$jpeg_src" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF \
+    -DCMAKE_INSTALL_LIBDIR=lib
+# JUCE's loader asks for libjpeg's internals (JPEG_INTERNALS, jpegint.h) and
+# names the library's `boolean` inside its own namespace; jconfig.h skips that
+# typedef once the Windows headers have declared one, so it is made unconditional.
+cp "$jpeg_src/jpegint.h" "$prefix/include/"
+sed -i 's|^#ifndef __RPCNDR_H__.*|#if 1 /* always: JUCE includes this header inside a namespace of its own */|' \
+    "$prefix/include/jconfig.h"
+grep -q 'typedef unsigned char boolean;' "$prefix/include/jconfig.h"
+
+cross_build googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
+
+echo "$wanted" > "$prefix/.built"
+echo "Windows dependencies in $prefix"

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The Windows build, cross-compiled on Debian from the same sources as Linux, and
+# its checks under Wine.
+#
+#   scripts/windows.sh build        (make windows) installs the cross toolchain and
+#       Wine, builds the Windows libraries from Debian's source packages (once),
+#       cross-builds the VST3, the Standalone and the tools in build-windows, and
+#       writes dist/ with the zip a Windows user unpacks
+#   scripts/windows.sh test         (make test-windows) the above, then the Linux
+#       build's render tool, and every Windows test under Wine on a virtual
+#       display (ctest), and a screenshot of the editor in the Windows module
+#   scripts/windows.sh screenshot [DIR]   the screenshot alone, into DIR
+#       (default docs/images) as editor-windows.png
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+what=${1:-build}
+win_dir=${WINDOWS_BUILD_DIR:-build-windows}
+linux_dir=${BUILD_DIR:-build}
+seconds() { date +%s; }
+timings=()
+
+build() {
+    local start
+    start=$(seconds)
+    bash scripts/windows-deps.sh "$win_dir/deps"
+    timings+=("dependencies $(($(seconds) - start)) s")
+
+    start=$(seconds)
+    if [ ! -f "$win_dir/build.ninja" ]; then
+        cmake -S . -B "$win_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
+            -DBRASSGATE_LINUX_BUILD="$root/$linux_dir"
+    fi
+    # The factory presets are written under Wine during the build, which wants a display.
+    xvfb-run -a cmake --build "$win_dir" -j "${JOBS:-2}"
+    timings+=("cross-build $(($(seconds) - start)) s")
+
+    start=$(seconds)
+    package
+    timings+=("dist $(($(seconds) - start)) s")
+}
+
+# dist/: the zip a Windows user unpacks, and the same files unpacked beside it.
+package() {
+    local version name artefacts stage
+    version=$(sed -n 's/^project(BrassgateOrgan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    name="Brassgate Organ $version for Windows"
+    artefacts="$win_dir/BrassgateOrgan_artefacts/Release"
+    stage="dist/$name"
+    rm -rf dist
+    mkdir -p "$stage/Presets"
+    cp -r "$artefacts/VST3/Brassgate Organ.vst3" "$stage/"
+    cp "$artefacts/Standalone/Brassgate Organ.exe" "$stage/"
+    cp "$win_dir"/factory-presets/vst3/*.vstpreset "$stage/Presets/"
+    # Windows line ends, for Notepad.
+    sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' cmake/windows/Install.txt > "$stage/Install.txt"
+    (cd dist && zip -qrX "BrassgateOrgan-$version-windows-x64.zip" "$name")
+    echo "Wrote dist/BrassgateOrgan-$version-windows-x64.zip:"
+    (cd dist && unzip -l "BrassgateOrgan-$version-windows-x64.zip" | sed -n '4,$p' | grep -v '\.vstpreset$')
+    echo "  ... and $(ls "$stage/Presets" | wc -l) factory presets in Presets/"
+}
+
+# The editor of the Windows module in a window on a virtual display, a chord
+# playing, as Wine draws it.
+screenshot() { # output folder
+    mkdir -p "$1"
+    xvfb-run -a -s "-screen 0 1024x768x24" bash tests/windows/screenshot.sh \
+        scripts/wine-run.sh "$win_dir/wine" "$win_dir/tests/windows/windows_checks.exe" "$1/editor-windows.png"
+}
+
+case $what in
+build)
+    build
+    ;;
+test)
+    build
+    start=$(seconds)
+    # The Linux renders the Windows ones are compared with.
+    BUILD_DIR=$linux_dir bash scripts/build.sh render engine_render
+    timings+=("Linux render tools $(($(seconds) - start)) s")
+
+    start=$(seconds)
+    xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir "$win_dir" --output-on-failure -j 2
+    screenshot "$win_dir/screenshots"
+    timings+=("tests under Wine $(($(seconds) - start)) s")
+    ;;
+screenshot)
+    screenshot "${2:-docs/images}"
+    ;;
+*)
+    echo "usage: scripts/windows.sh build|test|screenshot [DIR]" >&2
+    exit 2
+    ;;
+esac
+
+[ ${#timings[@]} -eq 0 ] || echo "== Windows: $(IFS=,; echo "${timings[*]}" | sed 's/,/, /g')"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Run on a display (xvfb-run): shows the Windows module's editor under Wine,
+# a chord playing (windows_checks --show-editor), and writes the part of the
+# screen it covers as a PNG.
+#
+#   screenshot.sh WINE_RUN WINE_PREFIX WINDOWS_CHECKS OUT.png
+set -euo pipefail
+wine_run=$1 prefix=$2 checks=$3 out=$4
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+timeout 120 "$wine_run" "$prefix" "$checks" --show-editor 6 > "$work/log" 2>&1 &
+pid=$!
+for _ in $(seq 1 200); do
+    grep -q '^editor on screen at' "$work/log" && break
+    kill -0 "$pid" 2> /dev/null || break
+    sleep 0.5
+done
+area=$(sed -n 's/^editor on screen at \([0-9]*\) \([0-9]*\) \([0-9]*\) \([0-9]*\).*/\1 \2 \3 \4/p' "$work/log")
+if [ -z "$area" ]; then
+    echo "screenshot: the editor did not show:"
+    cat "$work/log"
+    exit 1
+fi
+sleep 2 # let it paint a few frames
+xwd -root -silent > "$work/screen.xwd"
+wait "$pid"
+# shellcheck disable=SC2086 # the area is four numbers
+python3 "$here/xwd_to_png.py" "$work/screen.xwd" "$out" $area
