@@ -13,6 +13,23 @@ list(APPEND CMAKE_FIND_ROOT_PATH "${BRASSGATE_WINDOWS_DEPS}")
 include_directories(SYSTEM "${BRASSGATE_WINDOWS_DEPS}/include")
 link_directories("${BRASSGATE_WINDOWS_DEPS}/lib")
 
+# The single-precision sine and cosine of Linux's C library (Arm's routines, as
+# glibc has them; scripts/windows-deps.sh takes them from Debian's newlib
+# source), linked into every program and module of this build in place of
+# MinGW-w64's, which differ from them in the last bit of about one value in
+# seventy. The rotary speaker reads its delay lines at the sines of the rotor
+# angles, and a last-bit change of a delay becomes a change of up to 4e-5 in a
+# bright voice organ's output; with the same sines the two platforms' renders
+# agree to a few units in the last place.
+set(_sines "${BRASSGATE_WINDOWS_DEPS}/src/float-sines")
+add_library(brassgate_float_sines STATIC
+    ${_sines}/sinf.c ${_sines}/cosf.c ${_sines}/sincosf.c ${_sines}/sincosf_data.c ${_sines}/math_errf.c
+    ${CMAKE_CURRENT_LIST_DIR}/windows/sincos.c)
+target_include_directories(brassgate_float_sines PRIVATE ${_sines})
+target_compile_options(brassgate_float_sines PRIVATE -ffp-contract=off -fno-builtin-sin -fno-builtin-cos
+    -fno-builtin-sinl -fno-builtin-cosl -w)
+link_libraries(brassgate_float_sines)
+
 # Debian's JUCE package, installed for this machine (its multiarch folder, which
 # a Windows target does not search): its CMake code and juceaide run here, the
 # modules it compiles are for Windows.

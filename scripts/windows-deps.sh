@@ -69,20 +69,23 @@ mkdir -p "$src" "$build" "$prefix"
 echo "== Windows dependencies: fetching Debian's source packages"
 # The newest version first; should a mirror lack it (a security update not yet
 # everywhere), the next one the archive lists.
-fetch_source() { # source package
-    local version
-    for version in $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -Vru); do
-        if (cd "$src" && apt-get source -qq "$1=$version" > "$build/fetch-$1.log" 2>&1); then
+fetch_source() { # source package [apt-get option...]
+    local version package=$1
+    shift
+    for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -Vru); do
+        if (cd "$src" && apt-get source -qq "$@" "$package=$version" > "$build/fetch-$package.log" 2>&1); then
             return 0
         fi
-        echo "($1 $version could not be fetched; trying an older version)"
+        echo "($package $version could not be fetched; trying an older version)"
     done
-    cat "$build/fetch-$1.log"
+    cat "$build/fetch-$package.log"
     return 1
 }
 for package in highway libpng1.6 libjpeg-turbo; do
     fetch_source "$package"
 done
+# Of newlib, only Arm's single-precision sine and cosine (below): no need to unpack it all.
+fetch_source newlib --download-only
 hwy_src=$(echo "$src"/highway-*/)
 png_src=$(echo "$src"/libpng1.6-*/)
 jpeg_src=$(echo "$src"/libjpeg-turbo-*/)
@@ -96,7 +99,7 @@ cross_build() { # name, source dir, cmake options...
     echo "== Windows dependencies: $name"
     nice -n 10 cmake -S "$source" -B "$build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
-        -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" > "$build/$name.log"
+        -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -Wno-dev "$@" > "$build/$name.log"
     nice -n 10 cmake --build "$build/$name" -j "${JOBS:-2}" --target install >> "$build/$name.log" \
         || { tail -40 "$build/$name.log"; exit 1; }
 }
@@ -109,7 +112,7 @@ cross_build libpng "$png_src" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -
 
 # Without nasm, the SIMD parts stay off; JUCE decodes the odd image with it.
 cross_build libjpeg-turbo "$jpeg_src" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF \
-    -DCMAKE_INSTALL_LIBDIR=lib
+    -DCMAKE_INSTALL_LIBDIR="$prefix/lib"
 # JUCE's loader asks for libjpeg's internals (JPEG_INTERNALS, jpegint.h) and
 # names the library's `boolean` inside its own namespace; jconfig.h skips that
 # typedef once the Windows headers have declared one, so it is made unconditional.
@@ -117,6 +120,19 @@ cp "$jpeg_src/jpegint.h" "$prefix/include/"
 sed -i 's|^#ifndef __RPCNDR_H__.*|#if 1 /* always: JUCE includes this header inside a namespace of its own */|' \
     "$prefix/include/jconfig.h"
 grep -q 'typedef unsigned char boolean;' "$prefix/include/jconfig.h"
+
+# The single-precision sine and cosine that Linux's C library computes: Arm's
+# routines, which glibc uses and newlib carries too. MinGW-w64's own differ from
+# them in the last bit of about one value in seventy (cmake/Windows.cmake says
+# why that matters); the sources go to the prefix, built with the project.
+sines="$prefix/src/float-sines"
+mkdir -p "$sines"
+tar -xzf "$(echo "$src"/newlib_*.orig.tar.gz)" -C "$sines" --strip-components=4 --wildcards \
+    '*/newlib/libm/common/sinf.c' '*/newlib/libm/common/cosf.c' '*/newlib/libm/common/sincosf.c' \
+    '*/newlib/libm/common/sincosf.h' '*/newlib/libm/common/sincosf_data.c' '*/newlib/libm/common/math_config.h' \
+    '*/newlib/libm/common/math_errf.c'
+# newlib's configuration header, reduced to the one setting these files read.
+echo '#define __OBSOLETE_MATH 0 /* the current routines, not the old ones */' > "$sines/fdlibm.h"
 
 cross_build googletest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
 

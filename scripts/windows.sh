@@ -82,6 +82,7 @@ test)
 
     start=$(seconds)
     xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir "$win_dir" --output-on-failure -j 2
+    cat "$win_dir/tests/windows/renders/report.txt"
     screenshot "$win_dir/screenshots"
     timings+=("tests under Wine $(($(seconds) - start)) s")
     ;;

@@ -5,7 +5,8 @@
 #
 #   scripts/wine-run.sh PREFIX PROGRAM [ARGUMENT...]
 set -euo pipefail
-export WINEPREFIX=$1
+mkdir -p "$(dirname "$1")"
+export WINEPREFIX=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") # Wine wants it absolute
 shift
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: nothing here needs them, and Wine would offer to download them.
@@ -13,7 +14,6 @@ export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 wine=/usr/lib/wine/wine64
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
         if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -3,10 +3,12 @@
 // rotary speaker) and writes each one's left and right sides to OUT_DIR/NAME.f32,
 // 32-bit floats, left and right interleaved. The Windows build's renders are
 // compared sample by sample with the Linux build's (tests/windows/compare_renders.py).
+// Prints the instruction set the engines run, then each file written.
 //
 //   engine_render OUT_DIR
 
 #include "RenderScenarios.h"
+#include "SineKernel.h"
 
 #include <cstdio>
 #include <string>
@@ -19,6 +21,7 @@ int main (int argc, char** argv)
         return 2;
     }
 
+    std::printf ("instruction set: %s\n", sinekernel::instructionSetName());
     auto all = scenarios::toneWheelScenarios();
     for (auto& s : scenarios::voiceScenarios())
         all.push_back (s);

@@ -162,8 +162,13 @@ def main():
         worst, where, peak, problems = compare(name, read_wav(linux_wav), read_wav(windows_wav))
         rows.append((f"{name} ({rate} Hz, blocks of {block})", worst, where, peak, problems))
 
-    run([linux_engine, os.path.join(out, "linux")])
+    linux_listed = run([linux_engine, os.path.join(out, "linux")])
     listed = run(wine + [args.windows_engine_render, windows_path(os.path.join(out, "windows"))])
+    sets = [next(line.split(":", 1)[1].strip() for line in text.splitlines() if line.startswith("instruction set:"))
+            for text in (linux_listed, listed)]
+    if sets[0] != sets[1]:
+        print("FAILED: the two builds run different instruction sets on this processor")
+        failed = True
     for line in listed.splitlines():
         file = os.path.basename(line.strip().replace("\\", "/"))
         if not file.endswith(".f32"):
@@ -172,12 +177,16 @@ def main():
                                                read_raw(os.path.join(out, "windows", file)))
         rows.append((f"engines: {file[:-4].replace('-', ' ')} (48000 Hz)", worst, where, peak, problems))
 
-    print(f"{'render, Windows against Linux':62} {'worst |difference|':>19} {'at frame':>9} {'peak':>7}")
+    report = [f"{'render, Windows against Linux':66} {'worst |difference|':>18} {'at frame':>9} {'peak':>6}"]
     for name, worst, where, peak, problems in rows:
-        print(f"{name:62} {worst:19.3g} {where:9d} {peak:7.3f}" + ("   " + "; ".join(problems) if problems else ""))
+        report.append(f"{name:66} {worst:18.3g} {where:9d} {peak:6.3f}" + ("   " + "; ".join(problems) if problems else ""))
         failed = failed or bool(problems)
     overall = max(r[1] for r in rows)
-    print(f"worst difference overall: {overall:.3g} (target {TARGET:g}, limit {LIMIT:g})")
+    report.append(f"worst difference overall: {overall:.3g} (target {TARGET:g}, limit {LIMIT:g}); "
+                  f"engines' instruction set: {sets[0]} on Linux, {sets[1]} under Wine")
+    print("\n".join(report))
+    with open(os.path.join(out, "report.txt"), "w") as f:
+        f.write("\n".join(report) + "\n")
     return 1 if failed else 0
 
 
