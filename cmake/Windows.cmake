@@ -18,9 +18,9 @@ link_directories("${BRASSGATE_WINDOWS_DEPS}/lib")
 # source), linked into every program and module of this build in place of
 # MinGW-w64's, which differ from them in the last bit of about one value in
 # seventy. The rotary speaker reads its delay lines at the sines of the rotor
-# angles, and a last-bit change of a delay becomes a change of up to 4e-5 in a
-# bright voice organ's output; with the same sines the two platforms' renders
-# agree to a few units in the last place.
+# angles, and last-bit changes of its delays became changes of up to 3.8e-5 in
+# a bright voice organ's output; with the same sines the two platforms' renders
+# agree to the bit (tests/windows/compare_renders.py).
 set(_sines "${BRASSGATE_WINDOWS_DEPS}/src/float-sines")
 add_library(brassgate_float_sines STATIC
     ${_sines}/sinf.c ${_sines}/cosf.c ${_sines}/sincosf.c ${_sines}/sincosf_data.c ${_sines}/math_errf.c

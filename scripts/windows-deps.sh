@@ -3,9 +3,12 @@
 # install-deps.sh), and builds the Windows libraries that Debian ships only as
 # source into a prefix inside the build tree: libpng and libjpeg-turbo (JUCE's
 # image loaders use the system's, as Debian's JUCE is set up), Highway (the
-# engines' vector code) and GoogleTest (the tests run under Wine). zlib is
-# Debian's libz-mingw-w64-dev. The prefix is reused while it holds the same
-# versions; each library takes seconds to a minute.
+# engines' vector code), GoogleTest (the tests run under Wine), and the sources
+# of the single-precision sine and cosine that glibc computes, from newlib
+# (cmake/Windows.cmake builds them). zlib is Debian's libz-mingw-w64-dev. The
+# prefix is reused until the Linux packages of these libraries change version
+# or this script or the toolchain file changes; each library takes seconds to a
+# minute to build.
 #
 #   scripts/windows-deps.sh [PREFIX]     (default build-windows/deps)
 set -euo pipefail
@@ -25,12 +28,11 @@ deps=$(cd "$deps" && pwd)
 prefix="$deps/prefix"
 toolchain="$root/cmake/toolchains/mingw-w64-x86_64.cmake"
 
-# The versions to build: those of the installed Linux packages, so that both
-# platforms build the engines on the same Highway. GoogleTest's source is in the
-# googletest package itself.
-version_of() { dpkg-query -W -f='${source:Package} ${source:Version}' "$1" 2>/dev/null || echo "$1"; }
-wanted=$(printf '%s\n' "$(version_of libhwy-dev)" "$(version_of libpng-dev)" "$(version_of libjpeg62-turbo-dev)" \
-                       "$(version_of googletest)" "$(sha256sum "$toolchain" "$0" | cut -c1-64 | tr '\n' ' ')")
+# The source version of an installed package, if it is installed.
+version_of() { dpkg-query -W -f='${source:Version}' "$1" 2>/dev/null || true; }
+wanted=$(printf '%s\n' "highway $(version_of libhwy-dev)" "libpng $(version_of libpng-dev)" \
+                       "libjpeg-turbo $(version_of libjpeg62-turbo-dev)" "googletest $(version_of googletest)" \
+                       "$(sha256sum "$toolchain" "$0" | cut -c1-64 | tr '\n' ' ')")
 if [ -f "$prefix/.built" ] && [ "$(cat "$prefix/.built")" = "$wanted" ]; then
     exit 0
 fi
@@ -67,12 +69,15 @@ rm -rf "$src" "$build" "$prefix"
 mkdir -p "$src" "$build" "$prefix"
 
 echo "== Windows dependencies: fetching Debian's source packages"
-# The newest version first; should a mirror lack it (a security update not yet
-# everywhere), the next one the archive lists.
-fetch_source() { # source package [apt-get option...]
-    local version package=$1
-    shift
-    for version in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -Vru); do
+# The version of the installed Linux package first (Highway: the engines are
+# then built on the same Highway for both platforms), then the newest; should a
+# mirror lack one (a security update not yet everywhere), the next the archive
+# lists.
+fetch_source() { # source package, installed binary package or "", [apt-get option...]
+    local version package=$1 installed
+    installed=$(version_of "$2")
+    shift 2
+    for version in $(echo "$installed"; apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -Vru); do
         if (cd "$src" && apt-get source -qq "$@" "$package=$version" > "$build/fetch-$package.log" 2>&1); then
             return 0
         fi
@@ -81,11 +86,11 @@ fetch_source() { # source package [apt-get option...]
     cat "$build/fetch-$package.log"
     return 1
 }
-for package in highway libpng1.6 libjpeg-turbo; do
-    fetch_source "$package"
-done
+fetch_source highway libhwy-dev
+fetch_source libpng1.6 libpng-dev
+fetch_source libjpeg-turbo libjpeg62-turbo-dev
 # Of newlib, only Arm's single-precision sine and cosine (below): no need to unpack it all.
-fetch_source newlib --download-only
+fetch_source newlib "" --download-only
 hwy_src=$(echo "$src"/highway-*/)
 png_src=$(echo "$src"/libpng1.6-*/)
 jpeg_src=$(echo "$src"/libjpeg-turbo-*/)

@@ -26,7 +26,8 @@ set(CMAKE_C_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
 set(CMAKE_CXX_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
 
 # The C and C++ runtimes and winpthread linked in: the programs and the plug-in
-# import Windows system DLLs only, so a user copies one file per program.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+# import Windows system DLLs only, so a user copies one file per program. The
+# symbol tables are left out (-s), as a Windows user has no use for them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -s")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -s")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -s")

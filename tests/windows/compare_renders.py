@@ -177,9 +177,9 @@ def main():
                                                read_raw(os.path.join(out, "windows", file)))
         rows.append((f"engines: {file[:-4].replace('-', ' ')} (48000 Hz)", worst, where, peak, problems))
 
-    report = [f"{'render, Windows against Linux':66} {'worst |difference|':>18} {'at frame':>9} {'peak':>6}"]
+    report = [f"{'render, Windows against Linux':72} {'worst |difference|':>18} {'at frame':>9} {'peak':>6}"]
     for name, worst, where, peak, problems in rows:
-        report.append(f"{name:66} {worst:18.3g} {where:9d} {peak:6.3f}" + ("   " + "; ".join(problems) if problems else ""))
+        report.append(f"{name:72} {worst:18.3g} {where:9d} {peak:6.3f}" + ("   " + "; ".join(problems) if problems else ""))
         failed = failed or bool(problems)
     overall = max(r[1] for r in rows)
     report.append(f"worst difference overall: {overall:.3g} (target {TARGET:g}, limit {LIMIT:g}); "
