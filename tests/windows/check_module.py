@@ -144,15 +144,18 @@ def main():
         if foreign:
             failures.append(f"{path} imports DLLs that are not part of Windows: {', '.join(foreign)}")
 
-    with open(args.module, "rb") as f:
-        file_version, strings = version_resource(f.read())
-    print(f"version resource: {'.'.join(map(str, file_version))}, "
-          + ", ".join(f"{k} \"{v}\"" for k, v in sorted(strings.items())))
-    if file_version != FIXED_VERSION:
-        failures.append(f"file version {file_version}, expected {FIXED_VERSION}")
-    for name, expected in VERSION_STRINGS.items():
-        if strings.get(name) != expected:
-            failures.append(f"{name} is {strings.get(name)!r}, expected {expected!r}")
+    try:
+        with open(args.module, "rb") as f:
+            file_version, strings = version_resource(f.read())
+        print(f"version resource: {'.'.join(map(str, file_version))}, "
+              + ", ".join(f"{k} \"{v}\"" for k, v in sorted(strings.items())))
+        if file_version != FIXED_VERSION:
+            failures.append(f"file version {file_version}, expected {FIXED_VERSION}")
+        for name, expected in VERSION_STRINGS.items():
+            if strings.get(name) != expected:
+                failures.append(f"{name} is {strings.get(name)!r}, expected {expected!r}")
+    except (ValueError, IndexError, struct.error) as e:
+        failures.append(f"the module's version resource cannot be read: {e}")
 
     for failure in failures:
         print("FAILED: " + failure)
