@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <thread>
 
 // The built VST3 module, loaded the way a DAW loads it.
@@ -36,6 +37,36 @@ std::unique_ptr<juce::XmlElement> savedParameters (juce::AudioPluginInstance& in
             return juce::AudioProcessor::getXmlFromBinary (bytes + i, (int) (component.getSize() - i));
 
     return nullptr;
+}
+
+bool allFinite (const juce::AudioBuffer<float>& buffer)
+{
+    for (int c = 0; c < buffer.getNumChannels(); ++c)
+        for (int i = 0; i < buffer.getNumSamples(); ++i)
+            if (! std::isfinite (buffer.getSample (c, i)))
+                return false;
+    return true;
+}
+
+// Holds middle C for `blocks` stereo blocks of 512 samples, then releases it:
+// the loudest sample of the left channel, or NaN once any sample is not finite.
+float heldNotePeak (juce::AudioPluginInstance& instance, int blocks)
+{
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+    float peak = 0.0f;
+    for (int block = 0; block < blocks; ++block)
+    {
+        instance.processBlock (buffer, midi);
+        midi.clear();
+        if (! allFinite (buffer))
+            return std::numeric_limits<float>::quiet_NaN();
+        peak = juce::jmax (peak, buffer.getMagnitude (0, buffer.getNumSamples()));
+    }
+    midi.addEvent (juce::MidiMessage::allNotesOff (1), 0);
+    instance.processBlock (buffer, midi);
+    return peak;
 }
 
 double savedValue (juce::AudioPluginInstance& instance, const char* id)
@@ -157,19 +188,8 @@ TEST (Vst3Module, PlaysNotesIntoFiniteAudio)
     auto instance = load();
     ASSERT_NE (instance, nullptr);
 
-    juce::AudioBuffer<float> buffer (2, 512);
-    juce::MidiBuffer midi;
-    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
-    float peak = 0.0f;
-    for (int block = 0; block < 40; ++block)
-    {
-        instance->processBlock (buffer, midi);
-        midi.clear();
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < buffer.getNumSamples(); ++i)
-                ASSERT_TRUE (std::isfinite (buffer.getSample (c, i)));
-        peak = juce::jmax (peak, buffer.getMagnitude (0, buffer.getNumSamples()));
-    }
+    const auto peak = heldNotePeak (*instance, 40);
+    ASSERT_TRUE (std::isfinite (peak));
     EXPECT_GT (peak, 0.01f);
     EXPECT_LT (peak, 2.0f);
 }
@@ -230,9 +250,7 @@ TEST (Vst3Module, TurnsDamagedStatesAwayWhole)
         midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
         midi.addEvent (juce::MidiMessage::noteOff (1, 60), 256);
         instance->processBlock (buffer, midi);
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < buffer.getNumSamples(); ++i)
-                ASSERT_TRUE (std::isfinite (buffer.getSample (c, i))) << name;
+        ASSERT_TRUE (allFinite (buffer)) << name;
     }
 }
 
@@ -285,22 +303,9 @@ TEST (Vst3Module, PlaysAtTheEdgesOfItsSampleRatesAndBeyond)
         for (const float type : { 0.0f, 1.0f })
         {
             find (*instance, "Organ Type")->setValueNotifyingHost (type);
-            juce::AudioBuffer<float> buffer (2, 512);
-            juce::MidiBuffer midi;
-            midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
-            float peak = 0.0f;
-            for (int block = 0; block < 8; ++block)
-            {
-                instance->processBlock (buffer, midi);
-                midi.clear();
-                for (int c = 0; c < 2; ++c)
-                    for (int i = 0; i < buffer.getNumSamples(); ++i)
-                        ASSERT_TRUE (std::isfinite (buffer.getSample (c, i))) << rate << " Hz, type " << type;
-                peak = juce::jmax (peak, buffer.getMagnitude (0, buffer.getNumSamples()));
-            }
+            const auto peak = heldNotePeak (*instance, 8);
+            ASSERT_TRUE (std::isfinite (peak)) << rate << " Hz, type " << type;
             EXPECT_GT (peak, 0.001f) << rate << " Hz, type " << type;
-            midi.addEvent (juce::MidiMessage::allNotesOff (1), 0);
-            instance->processBlock (buffer, midi);
         }
     }
 }
@@ -319,9 +324,7 @@ TEST (Vst3Module, PlaysBlocksLongerThanTheHostAnnounced)
         midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 5000);
         instance->processBlock (buffer, midi);
 
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < buffer.getNumSamples(); ++i)
-                ASSERT_TRUE (std::isfinite (buffer.getSample (c, i))) << announced;
+        ASSERT_TRUE (allFinite (buffer)) << announced;
         EXPECT_EQ (buffer.getMagnitude (0, 4096), 0.0f) << announced;
         EXPECT_GT (buffer.getMagnitude (8192 - 64, 64), 0.001f) << announced;
     }
