@@ -59,8 +59,6 @@ endif()
 
 target_sources(BrassgateOrgan PRIVATE
     source/processor/OrganProcessor.cpp
-    source/processor/BlockSettings.cpp
-    source/processor/ParameterTable.cpp
     source/processor/SavedStateReader.cpp
     source/editor/OrganEditor.cpp)
 
@@ -160,8 +158,8 @@ target_link_libraries(screenshots PRIVATE BrassgateOrgan)
 # build of either; the LV2 bundle's generated metadata is corrected on the way.
 set(BRASSGATE_LV2_BUNDLE "$<GENEX_EVAL:$<TARGET_PROPERTY:BrassgateOrgan_LV2,JUCE_PLUGIN_ARTEFACT_FILE>>")
 set(BRASSGATE_VST3_PRESETS "${CMAKE_BINARY_DIR}/factory-presets/vst3")
-add_executable(presets tools/presets/PresetMain.cpp source/processor/FactoryPresets.cpp source/processor/ParameterTable.cpp)
-target_include_directories(presets PRIVATE source/processor)
+add_executable(presets tools/presets/PresetMain.cpp source/processor/FactoryPresets.cpp source/engine/ParameterTable.cpp)
+target_include_directories(presets PRIVATE source/processor source/engine)
 target_link_libraries(presets PRIVATE brassgate_juce_host)
 target_compile_definitions(presets PRIVATE JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
 if(BRASSGATE_WITH_LV2)

@@ -43,8 +43,8 @@ target_sources(host_tests PRIVATE editor/HostEditorTest.cpp)
 target_sources(host_tests PRIVATE
     host/PresetTest.cpp
     ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
-    ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
-target_include_directories(host_tests PRIVATE ${PROJECT_SOURCE_DIR}/source/processor)
+    ${PROJECT_SOURCE_DIR}/source/engine/ParameterTable.cpp)
+target_include_directories(host_tests PRIVATE ${PROJECT_SOURCE_DIR}/source/processor ${PROJECT_SOURCE_DIR}/source/engine)
 target_compile_definitions(host_tests PRIVATE BRASSGATE_VST3_PRESETS="${BRASSGATE_VST3_PRESETS}")
 add_dependencies(host_tests factory_presets)
 
@@ -52,8 +52,8 @@ add_dependencies(host_tests factory_presets)
 if(BRASSGATE_FUZZ)
     add_executable(state_fuzzer fuzz/StateFuzzer.cpp
         ${PROJECT_SOURCE_DIR}/source/processor/SavedStateReader.cpp
-        ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
-    target_include_directories(state_fuzzer PRIVATE host support ${PROJECT_SOURCE_DIR}/source/processor)
+        ${PROJECT_SOURCE_DIR}/source/engine/ParameterTable.cpp)
+    target_include_directories(state_fuzzer PRIVATE host support ${PROJECT_SOURCE_DIR}/source/processor ${PROJECT_SOURCE_DIR}/source/engine)
     target_link_libraries(state_fuzzer PRIVATE brassgate_juce_host PkgConfig::LILV ${CMAKE_DL_LIBS})
     target_link_options(state_fuzzer PRIVATE -fsanitize=fuzzer)
     target_compile_definitions(state_fuzzer PRIVATE
@@ -67,8 +67,8 @@ endif()
 # The built LV2 bundle read with lilv, as LV2 hosts read it.
 add_executable(lv2_tests lv2/Lv2BundleTest.cpp
     ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
-    ${PROJECT_SOURCE_DIR}/source/processor/ParameterTable.cpp)
-target_include_directories(lv2_tests PRIVATE support ${PROJECT_SOURCE_DIR}/source/processor)
+    ${PROJECT_SOURCE_DIR}/source/engine/ParameterTable.cpp)
+target_include_directories(lv2_tests PRIVATE support ${PROJECT_SOURCE_DIR}/source/processor ${PROJECT_SOURCE_DIR}/source/engine)
 target_link_libraries(lv2_tests PRIVATE brassgate_juce_host PkgConfig::LILV GTest::gtest_main)
 target_compile_definitions(lv2_tests PRIVATE
     BRASSGATE_LV2_BUNDLE="${BRASSGATE_LV2_BUNDLE}"

@@ -112,11 +112,11 @@ void renderVoicesChurchWith (benchmark::State& state)
         pool.startVoice (48 + v * 2, 0.8f, true, benchmarkRate, random);
 
     for (int n = 0; n < 1024; ++n)
-        pool.renderVoices (OrganVoicePool::church, drawbars, 0.3f, 0.0f, attackStep, releaseStep, benchmarkRate, random);
+        pool.renderVoices ({ OrganVoicePool::church, drawbars, 0.3f, 0.0f, attackStep, releaseStep }, benchmarkRate, random);
 
     for (auto _ : state)
         benchmark::DoNotOptimize (
-            pool.renderVoices (OrganVoicePool::church, drawbars, 0.3f, 0.0f, attackStep, releaseStep, benchmarkRate, random));
+            pool.renderVoices ({ OrganVoicePool::church, drawbars, 0.3f, 0.0f, attackStep, releaseStep }, benchmarkRate, random));
 
     state.counters["realtime_x"] = benchmark::Counter (static_cast<double> (state.iterations()) / benchmarkRate,
                                                        benchmark::Counter::kIsRate);

@@ -30,10 +30,10 @@ void renderVoicesSixteenHeld (benchmark::State& state)
 
     // Past the attack and the percussion burst, so the measured samples run the steady path.
     for (int n = 0; n < 1024; ++n)
-        pool.renderVoices (organType, drawbars, chorus, modWheel, attackStep, releaseStep, benchmarkRate, random);
+        pool.renderVoices ({ organType, drawbars, chorus, modWheel, attackStep, releaseStep }, benchmarkRate, random);
 
     for (auto _ : state)
-        benchmark::DoNotOptimize (pool.renderVoices (organType, drawbars, chorus, modWheel, attackStep, releaseStep, benchmarkRate, random));
+        benchmark::DoNotOptimize (pool.renderVoices ({ organType, drawbars, chorus, modWheel, attackStep, releaseStep }, benchmarkRate, random));
 
     state.SetItemsProcessed (state.iterations());
     // Time per output sample; printed with an SI prefix (n = nanoseconds).

@@ -7,7 +7,7 @@
 
 namespace
 {
-const char* idOf (ParameterIndex index) { return parameterTable[(size_t) index].id; }
+const char* idOf (ParameterIndex::Index index) { return parameterTable[(size_t) index].id; }
 
 constexpr const char* title = "BRASSGATE://ORGAN";
 } // namespace
@@ -61,7 +61,7 @@ OrganEditor::OrganEditor (OrganProcessor& p)
         addAndMakeVisible (drawbar);
 
         // The drawbar parameters are named by their footage: the same captions.
-        const auto& entry = parameterTable[(size_t) (pDrawbar0 + i)];
+        const auto& entry = parameterTable[(size_t) (ParameterIndex::drawbar0 + i)];
         auto& label = drawbarLabels[(size_t) i];
         label.setText (entry.name, juce::dontSendNotification);
         label.setFont (OrganLookAndFeel::monospacedFont (8.0f, true));
@@ -94,44 +94,44 @@ OrganEditor::OrganEditor (OrganProcessor& p)
     addAndMakeVisible (brakeButton);
 
     // A control whose parameter is missing stays unbound rather than failing.
-    auto bound = [&state] (ParameterIndex index) { return state.getParameter (idOf (index)) != nullptr; };
-    auto attachSlider = [&] (std::unique_ptr<SliderAttachment>& a, ParameterIndex index, juce::Slider& s)
+    auto bound = [&state] (ParameterIndex::Index index) { return state.getParameter (idOf (index)) != nullptr; };
+    auto attachSlider = [&] (std::unique_ptr<SliderAttachment>& a, ParameterIndex::Index index, juce::Slider& s)
     {
         if (bound (index))
             a = std::make_unique<SliderAttachment> (state, idOf (index), s);
     };
-    auto attachButton = [&] (std::unique_ptr<ButtonAttachment>& a, ParameterIndex index, juce::Button& b)
+    auto attachButton = [&] (std::unique_ptr<ButtonAttachment>& a, ParameterIndex::Index index, juce::Button& b)
     {
         if (bound (index))
             a = std::make_unique<ButtonAttachment> (state, idOf (index), b);
     };
-    auto attachBox = [&] (std::unique_ptr<ComboBoxAttachment>& a, ParameterIndex index, juce::ComboBox& c)
+    auto attachBox = [&] (std::unique_ptr<ComboBoxAttachment>& a, ParameterIndex::Index index, juce::ComboBox& c)
     {
         if (bound (index))
             a = std::make_unique<ComboBoxAttachment> (state, idOf (index), c);
     };
 
-    attachBox (organTypeAttachment, pOrganType, organTypeBox);
-    attachSlider (leslieSpeedAttachment, pLeslieSpeed, leslieKnob);
-    attachSlider (driveAttachment, pDrive, driveKnob);
-    attachSlider (chorusAttachment, pChorus, chorusKnob);
-    attachSlider (reverbAttachment, pReverb, reverbKnob);
-    attachSlider (volumeAttachment, pVolume, volumeKnob);
-    attachSlider (keyClickAttachment, pKeyClick, clickKnob);
-    attachButton (percussionAttachment, pPercussion, percButton);
-    attachButton (percSoftAttachment, pPercSoft, percSoftButton);
-    attachButton (percFastAttachment, pPercFast, percFastButton);
-    attachBox (percHarmonicAttachment, pPercHarmonic, percHarmonicBox);
-    attachButton (paradiseModAttachment, pParadiseMod, paradiseButton);
-    attachButton (leslieBrakeAttachment, pLeslieBrake, brakeButton);
+    attachBox (organTypeAttachment, ParameterIndex::organType, organTypeBox);
+    attachSlider (leslieSpeedAttachment, ParameterIndex::leslieSpeed, leslieKnob);
+    attachSlider (driveAttachment, ParameterIndex::drive, driveKnob);
+    attachSlider (chorusAttachment, ParameterIndex::chorus, chorusKnob);
+    attachSlider (reverbAttachment, ParameterIndex::reverb, reverbKnob);
+    attachSlider (volumeAttachment, ParameterIndex::volume, volumeKnob);
+    attachSlider (keyClickAttachment, ParameterIndex::keyClick, clickKnob);
+    attachButton (percussionAttachment, ParameterIndex::percussion, percButton);
+    attachButton (percSoftAttachment, ParameterIndex::percSoft, percSoftButton);
+    attachButton (percFastAttachment, ParameterIndex::percFast, percFastButton);
+    attachBox (percHarmonicAttachment, ParameterIndex::percHarmonic, percHarmonicBox);
+    attachButton (paradiseModAttachment, ParameterIndex::paradiseMod, paradiseButton);
+    attachButton (leslieBrakeAttachment, ParameterIndex::leslieBrake, brakeButton);
 
     focusButton.setButtonText ("FOCUS");
     addAndMakeVisible (focusButton);
-    attachButton (focusModeAttachment, pFocusMode, focusButton);
+    attachButton (focusModeAttachment, ParameterIndex::focusMode, focusButton);
 
     crtOverlay.setVisible (false);
 
-    organTypeValue = state.getRawParameterValue (idOf (pOrganType));
+    organTypeValue = state.getRawParameterValue (idOf (ParameterIndex::organType));
     currentOrganType = organTypeValue != nullptr ? (int) organTypeValue->load() : 0;
     setOrganType (currentOrganType);
 
@@ -272,7 +272,7 @@ void OrganEditor::resized()
     area.removeFromTop (22); // drawbar heading and controller line
 
     auto drawbarSection = area.removeFromLeft (area.getWidth() * 3 / 5);
-    const int column = drawbarSection.getWidth() / 9;
+    const int column = drawbarSection.getWidth() / numDrawbars;
     for (size_t i = 0; i < drawbars.size(); ++i)
     {
         auto drawbarColumn = drawbarSection.removeFromLeft (column);

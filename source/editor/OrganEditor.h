@@ -4,6 +4,7 @@
 #include "DrawbarSlider.h"
 #include "OrganButton.h"
 #include "OrganLookAndFeel.h"
+#include "ParameterTable.h"
 
 #include <juce_audio_utils/juce_audio_utils.h>
 
@@ -53,8 +54,8 @@ private:
     OrganButton churchButton { 3, "CHURCH" };
     int currentOrganType = 0;
 
-    std::array<DrawbarSlider, 9> drawbars;
-    std::array<juce::Label, 9> drawbarLabels;
+    std::array<DrawbarSlider, numDrawbars> drawbars;
+    std::array<juce::Label, numDrawbars> drawbarLabels;
 
     juce::Slider driveKnob, volumeKnob, chorusKnob, reverbKnob, leslieKnob, clickKnob;
     juce::Label driveLabel, volumeLabel, chorusLabel, reverbLabel, leslieLabel, clickLabel;
@@ -68,7 +69,7 @@ private:
     juce::ComboBox organTypeBox;
     std::unique_ptr<ComboBoxAttachment> organTypeAttachment;
 
-    std::array<std::unique_ptr<DrawbarAttachment>, 9> drawbarAttachments;
+    std::array<std::unique_ptr<DrawbarAttachment>, numDrawbars> drawbarAttachments;
     std::unique_ptr<SliderAttachment> driveAttachment, volumeAttachment, chorusAttachment, reverbAttachment,
         leslieSpeedAttachment, keyClickAttachment;
     std::unique_ptr<ButtonAttachment> percussionAttachment, percSoftAttachment, percFastAttachment;

@@ -211,12 +211,13 @@ HWY_INLINE void advanceChurchOscillators (const ChurchOscillators& o, const doub
 template <>
 void OrganVoicePool::renderWith<voicepool::HWY_NAMESPACE::Here> (const RenderArguments& arguments, float* out, int count)
 {
-    const int organType = arguments.organType;
-    const DrawbarLevels& drawbarLevels = *arguments.drawbarLevels;
-    const float chorusDepth = arguments.chorusDepth;
-    const float modWheel = arguments.modWheel;
-    float attackStep = arguments.attackStep;
-    float releaseStep = arguments.releaseStep;
+    const Settings& settings = *arguments.settings;
+    const int organType = settings.organType;
+    const DrawbarLevels& drawbarLevels = settings.drawbarLevels;
+    const float chorusDepth = settings.chorusDepth;
+    const float modWheel = settings.modWheel;
+    float attackStep = settings.voiceAttackStep;
+    float releaseStep = settings.voiceReleaseStep;
     const double sampleRate = arguments.sampleRate;
     RandomSource& random = *arguments.random;
 
@@ -766,38 +767,22 @@ void OrganVoicePool::clearVoices()
         v.active = false;
 }
 
-float OrganVoicePool::renderVoices (int organType,
-                                    const DrawbarLevels& drawbarLevels,
-                                    float chorusDepth,
-                                    float modWheel,
-                                    float attackStep,
-                                    float releaseStep,
-                                    double sampleRate,
-                                    RandomSource& random)
+float OrganVoicePool::renderVoices (const Settings& settings, double sampleRate, RandomSource& random)
 {
     float sample = 0.0f;
-    renderVoices (&sample, 1, organType, drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, random);
+    renderVoices (&sample, 1, settings, sampleRate, random);
     return sample;
 }
 
-void OrganVoicePool::renderVoices (float* out,
-                                   int count,
-                                   int organType,
-                                   const DrawbarLevels& drawbarLevels,
-                                   float chorusDepth,
-                                   float modWheel,
-                                   float attackStep,
-                                   float releaseStep,
-                                   double sampleRate,
-                                   RandomSource& random)
+void OrganVoicePool::renderVoices (float* out, int count, const Settings& settings, double sampleRate, RandomSource& random)
 {
-    if (organType < farfisa || organType > church)
+    if (settings.organType < farfisa || settings.organType > church)
     {
         std::fill (out, out + std::max (count, 0), 0.0f);
         return;
     }
 
-    const RenderArguments a { organType, &drawbarLevels, chorusDepth, modWheel, attackStep, releaseStep, sampleRate, &random };
+    const RenderArguments a { &settings, sampleRate, &random };
 
     voicepool::dispatchedRender (*this, a, out, count);
 }

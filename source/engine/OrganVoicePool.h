@@ -38,32 +38,28 @@ public:
     // Silences every voice at once, without release.
     void clearVoices();
 
+    // Everything the voices are rendered with, under the names of the block's
+    // settings; the modulation wheel is the performance's current position.
+    struct Settings
+    {
+        int organType = farfisa;        // 1 to 3 render; any other type renders nothing
+        DrawbarLevels drawbarLevels {}; // 0 to 1 each
+        float chorusDepth = 0.0f;       // 0 to 1
+        float modWheel = 0.0f;          // 0 to 1
+        float voiceAttackStep = 0.0f;   // envelope increment per sample, linear gain
+        float voiceReleaseStep = 0.0f;  // envelope decrement per sample, linear gain
+    };
+
     // One sample: the sum of the active voices for organ type 1, 2 or 3
     // (any other type renders nothing and leaves the voices untouched).
-    // attackStep and releaseStep are envelope steps per sample, linear gain;
-    // steps that are not finite and positive are derived from the sample rate.
-    float renderVoices (int organType,
-                        const DrawbarLevels& drawbarLevels,
-                        float chorusDepth,
-                        float modWheel,
-                        float attackStep,
-                        float releaseStep,
-                        double sampleRate,
-                        RandomSource& random);
+    // Envelope steps that are not finite and positive are derived from the
+    // sample rate (Hz).
+    float renderVoices (const Settings& settings, double sampleRate, RandomSource& random);
 
     // renderVoices for count samples in a row, into out[0] to out[count - 1]:
     // the same samples, with the oscillators' phases kept side by side from one
     // sample to the next.
-    void renderVoices (float* out,
-                       int count,
-                       int organType,
-                       const DrawbarLevels& drawbarLevels,
-                       float chorusDepth,
-                       float modWheel,
-                       float attackStep,
-                       float releaseStep,
-                       double sampleRate,
-                       RandomSource& random);
+    void renderVoices (float* out, int count, const Settings& settings, double sampleRate, RandomSource& random);
 
     const std::array<OrganVoice, numVoices>& getVoices() const noexcept { return voices; }
 
@@ -80,13 +76,8 @@ public:
     // renderVoices' arguments, handed to the loops compiled for this processor.
     struct RenderArguments
     {
-        int organType;
-        const DrawbarLevels* drawbarLevels; // 0 to 1 each
-        float chorusDepth;                  // 0 to 1
-        float modWheel;                     // 0 to 1
-        float attackStep;                   // linear gain per sample
-        float releaseStep;                  // linear gain per sample
-        double sampleRate;                  // Hz
+        const Settings* settings;
+        double sampleRate; // Hz
         RandomSource* random;
     };
 

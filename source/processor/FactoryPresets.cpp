@@ -24,23 +24,23 @@ constexpr FactoryPreset registration (const char* name, OrganType type, const ch
                                       float keyClick, float chorus, float reverb, bool paradiseMod = false)
 {
     FactoryPreset p { name, {} };
-    p.values[pOrganType] = static_cast<float> (type);
+    p.values[ParameterIndex::organType] = static_cast<float> (type);
     for (int i = 0; i < numDrawbars; ++i)
-        p.values[(size_t) (pDrawbar0 + i)] = static_cast<float> (drawbars[i] - '0');
-    p.values[pLeslieSpeed] = static_cast<float> (rotor);
-    p.values[pDrive] = drive;
-    p.values[pDriveType] = static_cast<float> (driveType);
-    p.values[pVolume] = volume;
-    p.values[pPercussion] = percussion.on ? 1.0f : 0.0f;
-    p.values[pPercSoft] = percussion.soft ? 1.0f : 0.0f;
-    p.values[pPercFast] = percussion.fast ? 1.0f : 0.0f;
-    p.values[pPercHarmonic] = static_cast<float> (percussion.harmonic);
-    p.values[pParadiseMod] = paradiseMod ? 1.0f : 0.0f;
-    p.values[pKeyClick] = keyClick;
-    p.values[pLeslieBrake] = 0.0f;
-    p.values[pChorus] = chorus;
-    p.values[pReverb] = reverb;
-    p.values[pFocusMode] = 0.0f;
+        p.values[(size_t) (ParameterIndex::drawbar0 + i)] = static_cast<float> (drawbars[i] - '0');
+    p.values[ParameterIndex::leslieSpeed] = static_cast<float> (rotor);
+    p.values[ParameterIndex::drive] = drive;
+    p.values[ParameterIndex::driveType] = static_cast<float> (driveType);
+    p.values[ParameterIndex::volume] = volume;
+    p.values[ParameterIndex::percussion] = percussion.on ? 1.0f : 0.0f;
+    p.values[ParameterIndex::percSoft] = percussion.soft ? 1.0f : 0.0f;
+    p.values[ParameterIndex::percFast] = percussion.fast ? 1.0f : 0.0f;
+    p.values[ParameterIndex::percHarmonic] = static_cast<float> (percussion.harmonic);
+    p.values[ParameterIndex::paradiseMod] = paradiseMod ? 1.0f : 0.0f;
+    p.values[ParameterIndex::keyClick] = keyClick;
+    p.values[ParameterIndex::leslieBrake] = 0.0f;
+    p.values[ParameterIndex::chorus] = chorus;
+    p.values[ParameterIndex::reverb] = reverb;
+    p.values[ParameterIndex::focusMode] = 0.0f;
     return p;
 }
 } // namespace

@@ -1,10 +1,8 @@
 #include "OrganProcessor.h"
 
-#include "DriveStage.h"
+#include "ChannelMessage.h"
 #include "OrganEditor.h"
-#include "OutputStage.h"
 #include "ReverbSettings.h"
-#include "SampleRate.h"
 #include "SavedStateReader.h"
 
 #include <algorithm>
@@ -20,10 +18,10 @@ constexpr int invertedDrawbarControllers[numDrawbars] = { 21, 22, 23, 24, 25, 26
 
 // The order in which a block reads the parameters: the sound-shaping values first,
 // the switches last. It only matters while a host writes parameters concurrently.
-constexpr ParameterIndex snapshotReadOrder[] = {
-    pOrganType, pDrawbar0, pDrawbar1, pDrawbar2, pDrawbar3, pDrawbar4, pDrawbar5, pDrawbar6, pDrawbar7, pDrawbar8,
-    pLeslieSpeed, pDrive, pDriveType, pVolume, pPercussion, pKeyClick, pChorus, pReverb, pFocusMode, pLeslieBrake,
-    pPercSoft, pPercFast, pPercHarmonic, pParadiseMod
+constexpr ParameterIndex::Index snapshotReadOrder[] = {
+    ParameterIndex::organType, ParameterIndex::drawbar0, ParameterIndex::drawbar1, ParameterIndex::drawbar2, ParameterIndex::drawbar3, ParameterIndex::drawbar4, ParameterIndex::drawbar5, ParameterIndex::drawbar6, ParameterIndex::drawbar7, ParameterIndex::drawbar8,
+    ParameterIndex::leslieSpeed, ParameterIndex::drive, ParameterIndex::driveType, ParameterIndex::volume, ParameterIndex::percussion, ParameterIndex::keyClick, ParameterIndex::chorus, ParameterIndex::reverb, ParameterIndex::focusMode, ParameterIndex::leslieBrake,
+    ParameterIndex::percSoft, ParameterIndex::percFast, ParameterIndex::percHarmonic, ParameterIndex::paradiseMod
 };
 static_assert (std::size (snapshotReadOrder) == numParameters);
 
@@ -45,9 +43,6 @@ OrganProcessor::OrganProcessor()
         parameterObjects[(size_t) i] = parameters.getParameter (id);
         jassert (rawValues[(size_t) i] != nullptr && parameterObjects[(size_t) i] != nullptr);
     }
-
-    voicePool.clearVoices();
-    leslie.reset();
 }
 
 OrganProcessor::~OrganProcessor() = default;
@@ -91,11 +86,8 @@ void OrganProcessor::prepareToPlay (double newSampleRate, int)
 {
     // A rate of zero, a negative or a non-finite rate would turn every step size
     // into infinity or NaN; such a host gets the default rate instead.
-    sampleRate = usableSampleRate (newSampleRate);
-
-    voicePool.clearVoices();
-    leslie.reset();
-    tonewheels.prepare (sampleRate);
+    engine.prepare (newSampleRate);
+    const double sampleRate = engine.getSampleRate();
 
     // The reverb only needs the rate; its filters are re-sized and cleared here,
     // never on the audio path.
@@ -119,86 +111,23 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
         raw[(size_t) i] = std::isfinite (value) ? juce::jlimit (entry.minimum, entry.maximum, value) : entry.defaultValue;
     }
 
-    const auto settings = BlockSettings::fromRawValues (raw, editorAttention.load(), sampleRate);
+    const auto settings = BlockSettings::fromRawValues (raw, editorAttention.load(), engine.getSampleRate());
     const int numSamples = buffer.getNumSamples();
+    const int numChannels = buffer.getNumChannels();
 
+    // Notes played on the on-screen keyboard join the block at its start.
     auto* keyboard = keyboardState.load();
     if (keyboard == nullptr && onScreenKeysToFlush.exchange (false))
         keyboard = &onScreenKeyboard;
     if (keyboard != nullptr)
-        keyboard->processNextMidiBuffer (midi, 0, numSamples, true);
+        keyboard->processNextMidiBuffer (midi, 0, 1, true);
 
-    for (const auto metadata : midi)
-        handleMidiEvent (metadata.getMessage(), settings);
+    // The controllers that move parameters act now, and so from the next
+    // block; everything else acts at its own sample inside the engine.
+    for (const auto event : midi)
+        moveParametersByController (event.data, event.numBytes, settings.organType);
 
-    const int numChannels = buffer.getNumChannels();
-    float* left = numChannels > 0 ? buffer.getWritePointer (0) : nullptr;
-    float* right = numChannels > 1 ? buffer.getWritePointer (1) : nullptr;
-    TonewheelGenerator::Settings tonewheelSettings;
-    tonewheelSettings.drawbarLevels = settings.drawbarLevels;
-    tonewheelSettings.chorusAmount = settings.chorusDepth;
-    tonewheelSettings.scannerMode = TonewheelGenerator::scannerModeFor (settings.chorusDepth);
-    tonewheelSettings.percussionOn = settings.percussionOn;
-    tonewheelSettings.percThird = settings.percThird;
-    tonewheelSettings.percFast = settings.percFastOn;
-    tonewheelSettings.keyClick = settings.keyClickLevel;
-    tonewheelSettings.percSoft = settings.percSoftOn;
-    tonewheelSettings.paradise = settings.paradiseModOn;
-
-    // The chain stage by stage, a pass of samples at a time: each stage keeps
-    // its own per-sample order, and none reads another's later samples.
-    constexpr int maxPass = 256; // samples
-    alignas (64) float mono[maxPass];
-    alignas (64) float sideLeft[maxPass];
-    alignas (64) float sideRight[maxPass];
-
-    for (int start = 0; start < numSamples; start += maxPass)
-    {
-        const int count = std::min (maxPass, numSamples - start);
-
-        if (settings.organType == 0)
-            tonewheels.renderBlock (mono, count, tonewheelSettings);
-        else
-            voicePool.renderVoices (mono, count, settings.organType, settings.drawbarLevels, settings.chorusDepth, modWheel,
-                                    settings.voiceAttackStep, settings.voiceReleaseStep, sampleRate, randomSource);
-
-        if (settings.driveAmount > 0.01f)
-            DriveStage::applyDrive (mono, count, settings.driveAmount, settings.driveType, settings.driveMakeup);
-
-        OutputStage::process (mono, count, settings.volumeLevel, expression);
-        leslie.processBlock (mono, sideLeft, sideRight, count, settings.hornTargetSpeed, settings.drumTargetSpeed,
-                             settings.leslieSpeedNorm, sampleRate);
-
-        // A gain that has reached its target stays there exactly (each step adds
-        // 0), so the chain of steps, one after another, is skipped.
-        alignas (64) float gain[maxPass];
-        if (focusGain == settings.focusGainTarget)
-        {
-            std::fill (gain, gain + count, focusGain);
-        }
-        else
-        {
-            for (int i = 0; i < count; ++i)
-            {
-                focusGain = focusGain + (settings.focusGainTarget - focusGain) * 0.001f;
-                gain[i] = focusGain;
-            }
-        }
-
-        if (right != nullptr)
-        {
-            for (int i = 0; i < count; ++i)
-            {
-                left[start + i] += sideLeft[i] * gain[i];
-                right[start + i] += sideRight[i] * gain[i];
-            }
-        }
-        else if (left != nullptr)
-        {
-            for (int i = 0; i < count; ++i)
-                left[start + i] += (sideLeft[i] * gain[i] + sideRight[i] * gain[i]) * 0.5f;
-        }
-    }
+    engine.process (settings, midi, buffer.getArrayOfWritePointers(), numChannels, numSamples);
 
     const auto reverbSettings = ReverbSettings::forAmount (settings.reverbAmount);
     reverbParams.roomSize = reverbSettings.roomSize;
@@ -223,80 +152,38 @@ void OrganProcessor::releaseOnScreenKeys()
     onScreenKeysToFlush.store (true);
 }
 
-void OrganProcessor::handleMidiEvent (const juce::MidiMessage& message, const BlockSettings& settings)
+void OrganProcessor::moveParametersByController (const juce::uint8* data, int size, int organType)
 {
-    const auto* bytes = message.getRawData();
-    const int size = message.getRawDataSize();
-
-    if (size < 1)
+    ChannelMessage message;
+    if (! ChannelMessage::decode (data, size, message) || message.kind != ChannelMessage::controller)
         return;
 
-    const int status = bytes[0] & 0xf0;
-    const int d1 = size > 1 ? (bytes[1] & 0x7f) : 0;
-    const int d2 = size > 2 ? (bytes[2] & 0x7f) : 0;
-
-    // System messages (0xF0 and up) carry no note or controller.
-    if (bytes[0] >= 0xf0 || (status != 0x80 && status != 0x90 && status != 0xb0))
-        return;
-
-    // A truncated channel message has no meaning.
-    if (size < 3)
-        return;
-
-    const bool isB3 = settings.organType == 0;
-
-    if (status == 0xb0)
+    const bool isB3 = organType == 0;
+    const int value = message.value;
+    switch (message.number)
     {
-        if (d1 == 1)
-        {
-            modWheel = static_cast<float> (d2) / 127.0f;
+        case 1: // modulation wheel: the rotary speaker's fast or slow zone
             if (isB3)
-                setParameterNormalised (pLeslieSpeed, d2 >= 64 ? 0.85f : 0.15f);
-        }
-        else if (d1 == 80)
-        {
-            setParameterNormalised (pLeslieBrake, d2 >= 64 ? 1.0f : 0.0f);
-        }
-        else if (d1 == 11)
-        {
-            expression = static_cast<float> (d2) / 127.0f;
-        }
-        else if (d1 == 64 && isB3)
-        {
-            setParameterNormalised (pLeslieBrake, d2 >= 64 ? 1.0f : 0.0f);
-        }
-
-        for (int i = 0; i < numDrawbars; ++i)
-        {
-            if (d1 == directDrawbarControllers[i])
-                setParameterNormalised (pDrawbar0 + i, drawbarPosition (d2) * 0.125f);
-            else if (d1 == invertedDrawbarControllers[i])
-                setParameterNormalised (pDrawbar0 + i, drawbarPosition (127 - d2) * 0.125f);
-        }
-
-        if (d1 == 123 || d1 == 120)
-        {
-            tonewheels.allNotesOff();
-            voicePool.clearVoices();
-        }
-
-        return;
+                setParameterNormalised (ParameterIndex::leslieSpeed, value >= 64 ? 0.85f : 0.15f);
+            break;
+        case 80:
+            setParameterNormalised (ParameterIndex::leslieBrake, value >= 64 ? 1.0f : 0.0f);
+            break;
+        case 64: // sustain pedal
+            if (isB3)
+                setParameterNormalised (ParameterIndex::leslieBrake, value >= 64 ? 1.0f : 0.0f);
+            break;
+        default:
+            break;
     }
 
-    if (status == 0x90 && d2 != 0)
+    for (int i = 0; i < numDrawbars; ++i)
     {
-        const float velocity = static_cast<float> (d2) * (1.0f / 127.0f);
-        if (isB3)
-            tonewheels.noteOn (d1, velocity);
-        voicePool.startVoice (d1, velocity, settings.percussionOn, sampleRate, randomSource);
-        return;
+        if (message.number == directDrawbarControllers[i])
+            setParameterNormalised (ParameterIndex::drawbar0 + i, drawbarPosition (value) * 0.125f);
+        else if (message.number == invertedDrawbarControllers[i])
+            setParameterNormalised (ParameterIndex::drawbar0 + i, drawbarPosition (127 - value) * 0.125f);
     }
-
-    // Note-off, or note-on with velocity 0. It reaches both engines whatever the
-    // organ type: a key pressed before a change of type must still be released
-    // after it. An engine that does not hold the key ignores it.
-    tonewheels.noteOff (d1);
-    voicePool.releaseVoices (d1, sampleRate);
 }
 
 void OrganProcessor::setParameterNormalised (int index, float normalisedValue)

@@ -1,20 +1,19 @@
 #pragma once
 
-#include "BlockSettings.h"
-#include "LeslieSimulator.h"
 #include "LinearCongruentialDraws.h"
-#include "OrganVoicePool.h"
+#include "OrganEngine.h"
 #include "ParameterTable.h"
 #include "RandomSource.h"
-#include "TonewheelGenerator.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_dsp/juce_dsp.h>
 
 #include <atomic>
 
-// The instrument a host drives: parameters, MIDI control, the per-sample chain
-// engine -> drive -> output saturation -> rotary speaker -> focus gain, then reverb.
+// The instrument as a host drives it: the parameters and their snapshot for each
+// block, the MIDI controllers that move parameters, the organ engine (engines,
+// drive, output saturation, rotary speaker, focus gain), then the reverb; the
+// saved state and the link to the editor.
 class OrganProcessor final : public juce::AudioProcessor
 {
 public:
@@ -45,14 +44,12 @@ public:
 
     juce::AudioProcessorValueTreeState parameters;
 
+    // Starts the voice organs' random draws from a seed, so that a render can
+    // be repeated exactly (a new instance starts from a seed of its own).
+    void setRandomSeed (juce::int64 seed) { random.setSeed (seed); }
+
 private:
-    OrganVoicePool voicePool;
-    LeslieSimulator leslie;
-    double sampleRate = 44100.0; // Hz
     juce::Random random;
-    float modWheel = 0.0f;   // controller 1 / 127
-    float expression = 1.0f; // controller 11 / 127
-    TonewheelGenerator tonewheels;
     juce::dsp::Reverb reverb;
     juce::Reverb::Parameters reverbParams;
 
@@ -74,10 +71,11 @@ public:
     void releaseOnScreenKeys();
 
 private:
-    void handleMidiEvent (const juce::MidiMessage& message, const BlockSettings& settings);
+    // Controllers 1 (type "B3"), 64 (type "B3"), 80, 21 to 29 and 41 to 49 move
+    // parameters, heard from the next block on.
+    void moveParametersByController (const juce::uint8* data, int size, int organType);
     void setParameterNormalised (int index, float normalisedValue);
 
-    float focusGain = 1.0f; // linear, smoothed toward the block's target
     std::atomic<bool> onScreenKeysToFlush { false }; // note-offs of a closed editor wait in onScreenKeyboard
 
     // The voice organs draw their random numbers from `random` through this.
@@ -99,6 +97,7 @@ private:
         LinearCongruentialDraws::ByColumns byColumns;
     };
     ProcessorRandom randomSource { random };
+    OrganEngine engine { randomSource };
 
     // Raw values of the parameters, resolved once so the audio thread never looks up IDs.
     std::array<std::atomic<float>*, numParameters> rawValues {};

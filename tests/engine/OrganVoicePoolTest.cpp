@@ -65,7 +65,7 @@ protected:
 
     float render (int type, RandomSource& rng)
     {
-        return pool.renderVoices (type, drawbars, chorus, modWheel, attackStepFor (rate), releaseStepFor (rate), rate, rng);
+        return pool.renderVoices ({ type, drawbars, chorus, modWheel, attackStepFor (rate), releaseStepFor (rate) }, rate, rng);
     }
 
     float render (int type) { return render (type, random); }
@@ -140,7 +140,7 @@ TEST_F (VoicePoolTest, OscillatorsRunAtTheirMultiplesOfTheNote)
 
         for (int n = 0; n < 2000; ++n)
         {
-            pool.renderVoices (c.type, drawbars, 0.0f, 0.0f, attackStepFor (rate44), releaseStepFor (rate44), rate44, random);
+            pool.renderVoices ({ c.type, drawbars, 0.0f, 0.0f, attackStepFor (rate44), releaseStepFor (rate44) }, rate44, random);
 
             for (int v = 0; v < OrganVoicePool::numVoices; ++v)
             {
@@ -184,8 +184,8 @@ TEST (VoicePool, ChurchSinesKeepToThePhasesThroughModulationTypeChangesAndClosed
                     for (int done = 0; done < samples; done += 700)
                     {
                         const int count = std::min (700, samples - done);
-                        fast.renderVoices (a.data() + done, count, type, drawbars, 1.0f, 1.0f, attackStepFor (sampleRate), releaseStepFor (sampleRate), sampleRate, fastRandom);
-                        library.renderVoices (b.data() + done, count, type, drawbars, 1.0f, 1.0f, attackStepFor (sampleRate), releaseStepFor (sampleRate), sampleRate, libraryRandom);
+                        fast.renderVoices (a.data() + done, count, { type, drawbars, 1.0f, 1.0f, attackStepFor (sampleRate), releaseStepFor (sampleRate) }, sampleRate, fastRandom);
+                        library.renderVoices (b.data() + done, count, { type, drawbars, 1.0f, 1.0f, attackStepFor (sampleRate), releaseStepFor (sampleRate) }, sampleRate, libraryRandom);
                     }
                     for (size_t n = 0; n < a.size(); ++n, ++at)
                         ASSERT_NEAR (a[n], b[n], 1.0e-6) << instructionsets::nameOf (target) << ", " << sampleRate << " Hz, sample " << at;
@@ -300,7 +300,7 @@ TEST (VoicePool, EnvelopeAttacksInFiveAndReleasesInTwentyFiveMilliseconds)
         SeededRandom random;
         const DrawbarLevels drawbars = allDrawbarsAt (1.0f);
         const auto renderOne = [&] {
-            pool.renderVoices (OrganVoicePool::farfisa, drawbars, 0.0f, 0.0f, attackStepFor (sampleRate), releaseStepFor (sampleRate), sampleRate, random);
+            pool.renderVoices ({ OrganVoicePool::farfisa, drawbars, 0.0f, 0.0f, attackStepFor (sampleRate), releaseStepFor (sampleRate) }, sampleRate, random);
         };
 
         pool.startVoice (60, 1.0f, false, sampleRate, random);
@@ -464,7 +464,7 @@ TEST (VoicePool, ClosedChurchDrawbarsLeaveOnlyPercussionAndClick)
         OrganVoicePool pool;
         FixedRandom random (0.3f, c.secondHarmonic);
         const auto renderOne = [&] {
-            return pool.renderVoices (OrganVoicePool::church, closed, 0.0f, 0.0f, attackStep, releaseStep, rate, random);
+            return pool.renderVoices ({ OrganVoicePool::church, closed, 0.0f, 0.0f, attackStep, releaseStep }, rate, random);
         };
 
         pool.startVoice (69, 1.0f, c.percussionOn, rate, random);
@@ -574,8 +574,7 @@ TEST (VoicePool, ChorusClockKeepsItsRateThroughAQuarterHourDrone)
     const auto& voice = pool.getVoices()[0];
     const double before = voice.vibratoTime;
     std::vector<float> out (6 * (size_t) rate);
-    pool.renderVoices (out.data(), (int) out.size(), OrganVoicePool::farfisa, allDrawbarsAt (1.0f), 1.0f, 0.0f,
-                       attackStepFor (rate), releaseStepFor (rate), rate, random);
+    pool.renderVoices (out.data(), (int) out.size(), { OrganVoicePool::farfisa, allDrawbarsAt (1.0f), 1.0f, 0.0f, attackStepFor (rate), releaseStepFor (rate) }, rate, random);
     EXPECT_GT (voice.vibratoCyclesRemoved, 0.0);
     EXPECT_NEAR (voice.vibratoCyclesRemoved + voice.vibratoTime - before, 6 * 7.0, 0.07 * 6);
 }
@@ -638,8 +637,8 @@ TEST_F (VoicePoolTest, ModWheelWithTheChorusOffHoldsAConstantFactorPerVoice)
 
             for (int n = 0; n < 2000; ++n)
             {
-                const float a = still.renderVoices (c.type, drawbars, 0.0f, 0.0f, attackStepFor (rate), releaseStepFor (rate), rate, r0);
-                const float b = wheel.renderVoices (c.type, drawbars, 0.0f, 1.0f, attackStepFor (rate), releaseStepFor (rate), rate, r1);
+                const float a = still.renderVoices ({ c.type, drawbars, 0.0f, 0.0f, attackStepFor (rate), releaseStepFor (rate) }, rate, r0);
+                const float b = wheel.renderVoices ({ c.type, drawbars, 0.0f, 1.0f, attackStepFor (rate), releaseStepFor (rate) }, rate, r1);
                 const double after = wheel.getVoices()[0].phase[c.phaseAtTheNote];
                 const double factor = phaseStep (before, after) * rate / 440.0;
                 before = after;
@@ -706,8 +705,8 @@ TEST (VoicePool, ModWheelLfoRatesFollowTheWheel)
 
         for (int n = 0; n < seconds * (int) rate; ++n)
         {
-            const float a = still.renderVoices (c.type, drawbars, 0.02f, 0.0f, attackStepFor (rate), releaseStepFor (rate), rate, n0);
-            const float b = wheel.renderVoices (c.type, drawbars, 0.02f, c.wheel, attackStepFor (rate), releaseStepFor (rate), rate, n1);
+            const float a = still.renderVoices ({ c.type, drawbars, 0.02f, 0.0f, attackStepFor (rate), releaseStepFor (rate) }, rate, n0);
+            const float b = wheel.renderVoices ({ c.type, drawbars, 0.02f, c.wheel, attackStepFor (rate), releaseStepFor (rate) }, rate, n1);
             const double p0 = still.getVoices()[0].phase[atTheNote];
             const double p1 = wheel.getVoices()[0].phase[atTheNote];
             double ratio = phaseStep (before1, p1) / phaseStep (before0, p0);
@@ -750,7 +749,7 @@ TEST (VoicePool, SixteenFullVoicesStayFiniteAndBoundedAtEveryRate)
             const auto renderFor = [&] (double seconds) {
                 for (int n = 0; n < (int) (seconds * sampleRate); ++n)
                 {
-                    const float x = pool.renderVoices (type, drawbars, 1.0f, 1.0f, attackStepFor (sampleRate), releaseStepFor (sampleRate), sampleRate, random);
+                    const float x = pool.renderVoices ({ type, drawbars, 1.0f, 1.0f, attackStepFor (sampleRate), releaseStepFor (sampleRate) }, sampleRate, random);
                     ASSERT_TRUE (std::isfinite (x)) << "type " << type << " rate " << sampleRate << " sample " << n;
                     ASSERT_LE (std::abs (x), bound) << "type " << type << " rate " << sampleRate << " sample " << n;
                 }
@@ -794,7 +793,7 @@ TEST (VoicePool, UnusableSampleRatesPlayAs44100)
 
             // The steps as a processor would derive them from the same rate.
             const auto renderOne = [&] {
-                return pool.renderVoices (type, drawbars, 0.5f, 0.5f, attackStepFor (sampleRate), releaseStepFor (sampleRate), sampleRate, random);
+                return pool.renderVoices ({ type, drawbars, 0.5f, 0.5f, attackStepFor (sampleRate), releaseStepFor (sampleRate) }, sampleRate, random);
             };
 
             pool.startVoice (60, 1.0f, true, sampleRate, random);
@@ -863,13 +862,13 @@ TEST (VoicePool, BlocksGiveTheSamplesOfOneSampleAtATime)
                 auto& random = pool == &blocks ? blockRandom : sampleRandom;
                 for (int v = 0; v < 6; ++v)
                     pool->startVoice (48 + 5 * v + round, 0.5f + 0.1f * static_cast<float> (v), true, rate, random);
-                pool->renderVoices (block.data(), 600, type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f, rate, random);
+                pool->renderVoices (block.data(), 600, { type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f }, rate, random);
                 pool->releaseVoices (48 + round, rate); // ends inside the block below
             }
 
-            blocks.renderVoices (block.data(), (int) block.size(), type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f, rate, blockRandom);
+            blocks.renderVoices (block.data(), (int) block.size(), { type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f }, rate, blockRandom);
             for (size_t n = 0; n < block.size(); ++n)
-                ASSERT_EQ (block[n], samples.renderVoices (type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f, rate, sampleRandom))
+                ASSERT_EQ (block[n], samples.renderVoices ({ type, drawbars, 0.4f, 0.6f, 0.0f, 0.0f }, rate, sampleRandom))
                     << "type " << type << ", round " << round << ", sample " << n;
 
             for (int v = 0; v < OrganVoicePool::numVoices; ++v)

@@ -1,19 +1,19 @@
 #pragma once
 
-// Fixed ten-second scenarios for the engines, each followed by the drive
-// ("TUBE" at 20 %), the output saturation (volume 80 %) and the rotary speaker
-// turning fast, as in the processor's per-sample chain: the same note events,
-// settings and random draws every time, so that two renders can be compared
-// sample by sample.
+// Fixed ten-second scenarios, rendered through the organ engine the plug-in
+// plays: each engine followed by the drive ("TUBE" at 20 %), the output
+// saturation (volume 80 %) and the rotary speaker set to fast. The same note
+// events, settings and random draws every time, so that two renders can be
+// compared sample by sample.
 
-#include "DriveStage.h"
-#include "LeslieSimulator.h"
-#include "OrganVoicePool.h"
-#include "OutputStage.h"
+#include "BlockSettings.h"
+#include "MidiEvent.h"
+#include "OrganEngine.h"
+#include "ParameterTable.h"
 #include "SeededRandom.h"
-#include "TonewheelGenerator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,8 +24,7 @@ namespace scenarios
 constexpr double sampleRate = 48000.0; // Hz
 constexpr int seconds = 10;
 constexpr int length = seconds * static_cast<int> (sampleRate); // samples
-constexpr float driveAmount = 0.2f;  // the drive parameter's default, 0 to 1
-constexpr float volumeLevel = 0.8f;  // the volume parameter's default, 0 to 1
+constexpr int blockSize = 512;      // samples per engine call
 
 // A note-on (velocity above 0) or note-off (velocity 0) at a sample.
 struct NoteEvent
@@ -46,7 +45,7 @@ struct Scenario
     bool percFast;
     bool percSoft;
     float keyClick;    // 0 to 1
-    float modWheel;    // 0 to 1, voice organs only
+    int modWheel;      // controller 1 value, 0 to 127, voice organs only
     std::vector<NoteEvent> events; // in sample order
 };
 
@@ -93,7 +92,7 @@ inline std::vector<Scenario> toneWheelScenarios()
     // and chorus at their defaults) holding a chord.
     {
         Scenario s { "B3 default registration chord", 0, levels ({ 8, 0, 8, 6, 0, 0, 0, 0, 0 }), 0.3f,
-                     true, true, true, false, 0.5f, 0.0f, {} };
+                     true, true, true, false, 0.5f, 0, {} };
         for (int note : { 48, 60, 64, 67 })
             hold (s.events, note, 0.01, 8.0);
         sortEvents (s.events);
@@ -103,7 +102,7 @@ inline std::vector<Scenario> toneWheelScenarios()
     // Every drawbar out, ten keys across the keyboard, chorus, percussion, key click.
     {
         Scenario s { "B3 all drawbars ten keys", 0, levels ({ 8, 8, 8, 8, 8, 8, 8, 8, 8 }), 0.6f,
-                     true, false, false, false, 1.0f, 0.0f, {} };
+                     true, false, false, false, 1.0f, 0, {} };
         int i = 0;
         for (int note : { 36, 43, 48, 55, 60, 64, 67, 72, 84, 96 })
             hold (s.events, note, 0.002 * i++, 9.0);
@@ -115,7 +114,7 @@ inline std::vector<Scenario> toneWheelScenarios()
     // the percussion re-arm, vibrato and a soft normal-decay percussion.
     {
         Scenario s { "B3 phrase of overlapping notes", 0, levels ({ 6, 8, 8, 0, 4, 2, 0, 3, 5 }), 0.9f,
-                     true, false, false, true, 0.8f, 0.0f, {} };
+                     true, false, false, true, 0.8f, 0, {} };
         double t = 0.0;
         for (int i = 0; i < 50; ++i)
         {
@@ -135,12 +134,46 @@ inline std::vector<Scenario> voiceScenarios()
 {
     return {
         { "FARFISA sixteen voices", OrganVoicePool::farfisa, levels ({ 8, 0, 8, 6, 0, 0, 0, 0, 0 }), 0.3f,
-          true, false, false, false, 0.5f, 0.6f, sixteenVoices() },
+          true, false, false, false, 0.5f, 76, sixteenVoices() },
         { "VOX sixteen voices", OrganVoicePool::vox, levels ({ 8, 0, 8, 6, 0, 0, 0, 0, 0 }), 0.45f,
-          true, false, false, false, 0.5f, 0.7f, sixteenVoices() },
+          true, false, false, false, 0.5f, 89, sixteenVoices() },
         { "CHURCH sixteen voices", OrganVoicePool::church, levels ({ 8, 6, 8, 7, 0, 5, 4, 3, 8 }), 0.3f,
-          true, false, false, false, 0.5f, 0.4f, sixteenVoices() },
+          true, false, false, false, 0.5f, 51, sixteenVoices() },
     };
+}
+
+// The block settings of a scenario: its organ and registration, everything
+// else at the parameters' defaults but the rotary speaker, which turns fast.
+inline BlockSettings settingsOf (const Scenario& s)
+{
+    RawParameterValues raw;
+    for (size_t i = 0; i < raw.size(); ++i)
+        raw[i] = parameterTable[i].defaultValue;
+
+    raw[ParameterIndex::organType] = static_cast<float> (s.organType);
+    for (int j = 0; j < numDrawbars; ++j)
+        raw[(size_t) (ParameterIndex::drawbar0 + j)] = s.drawbars[(size_t) j] * 8.0f;
+    raw[ParameterIndex::chorus] = s.chorus * 100.0f;
+    raw[ParameterIndex::percussion] = s.percussion ? 1.0f : 0.0f;
+    raw[ParameterIndex::percHarmonic] = s.percThird ? 1.0f : 0.0f;
+    raw[ParameterIndex::percFast] = s.percFast ? 1.0f : 0.0f;
+    raw[ParameterIndex::percSoft] = s.percSoft ? 1.0f : 0.0f;
+    raw[ParameterIndex::keyClick] = s.keyClick * 100.0f;
+    raw[ParameterIndex::leslieSpeed] = 85.0f;
+    return BlockSettings::fromRawValues (raw, true, sampleRate);
+}
+
+// The scenario's notes as MIDI, velocities 1 to 127, and the modulation wheel
+// set at the start.
+inline std::vector<MidiEvent> midiOf (const Scenario& s)
+{
+    std::vector<MidiEvent> midi { MidiEvent::controller (0, 1, s.modWheel) };
+    for (const auto& e : s.events)
+    {
+        const int velocity = std::clamp (static_cast<int> (std::lround (e.velocity * 127.0f)), 0, 127);
+        midi.push_back (velocity > 0 ? MidiEvent::noteOn (e.sample, e.note, velocity) : MidiEvent::noteOff (e.sample, e.note));
+    }
+    return midi;
 }
 
 // One render: the engine's raw output, the sample after drive and output
@@ -150,79 +183,36 @@ struct Render
     std::vector<float> engine, saturated, left, right;
 };
 
-// Renders a scenario with the engines, the drive, the output saturation and
-// the rotary speaker all using the arithmetic `mode`.
+// Renders a scenario through the organ engine in blocks, every stage using
+// the arithmetic `mode`.
 inline Render render (const Scenario& s, MathMode mode)
 {
-    auto generator = std::make_unique<TonewheelGenerator>();
-    auto pool = std::make_unique<OrganVoicePool>();
-    auto leslie = std::make_unique<LeslieSimulator>();
     SeededRandom random;
+    auto engine = std::make_unique<OrganEngine> (random);
+    engine->setMathMode (mode);
+    engine->prepare (sampleRate);
 
-    generator->setMathMode (mode);
-    pool->setMathMode (mode);
-    leslie->setMathMode (mode);
-    const float driveMakeup = 1.0f / (1.0f + 6.0f * driveAmount);
-
-    generator->prepare (sampleRate);
-    pool->clearVoices();
-    leslie->reset();
-
-    TonewheelGenerator::Settings settings;
-    settings.drawbarLevels = s.drawbars;
-    settings.chorusAmount = s.chorus;
-    settings.scannerMode = TonewheelGenerator::scannerModeFor (s.chorus);
-    settings.percussionOn = s.percussion;
-    settings.percThird = s.percThird;
-    settings.percFast = s.percFast;
-    settings.keyClick = s.keyClick;
-    settings.percSoft = s.percSoft;
-    const float attackStep = 1.0f / (static_cast<float> (sampleRate) * 0.005f);
-    const float releaseStep = 1.0f / (static_cast<float> (sampleRate) * 0.025f);
+    const auto settings = settingsOf (s);
+    const auto midi = midiOf (s);
 
     Render out;
-    out.engine.resize ((size_t) length);
-    out.saturated.resize ((size_t) length);
-    out.left.resize ((size_t) length);
-    out.right.resize ((size_t) length);
-    size_t nextEvent = 0;
+    for (auto* v : { &out.engine, &out.saturated, &out.left, &out.right })
+        v->assign ((size_t) length, 0.0f);
 
-    // Stage by stage, as the processor runs the chain, from one note event to the next.
-    for (int n = 0; n < length;)
+    std::vector<MidiEvent> blockMidi;
+    size_t next = 0;
+    for (int start = 0; start < length; start += blockSize)
     {
-        for (; nextEvent < s.events.size() && s.events[nextEvent].sample <= n; ++nextEvent)
+        const int count = std::min (blockSize, length - start);
+        blockMidi.clear();
+        for (; next < midi.size() && midi[next].samplePosition < start + count; ++next)
         {
-            const auto& e = s.events[nextEvent];
-            if (e.velocity > 0.0f)
-            {
-                if (s.organType == 0)
-                    generator->noteOn (e.note, e.velocity);
-                pool->startVoice (e.note, e.velocity, s.percussion, sampleRate, random);
-            }
-            else
-            {
-                if (s.organType == 0)
-                    generator->noteOff (e.note);
-                pool->releaseVoices (e.note, sampleRate);
-            }
+            blockMidi.push_back (midi[next]);
+            blockMidi.back().samplePosition -= start;
         }
 
-        const int end = nextEvent < s.events.size() ? std::min (length, s.events[nextEvent].sample) : length;
-        const int count = end - n;
-        float* engine = out.engine.data() + n;
-        float* saturated = out.saturated.data() + n;
-
-        if (s.organType == 0)
-            generator->renderBlock (engine, count, settings);
-        else
-            pool->renderVoices (engine, count, s.organType, s.drawbars, s.chorus, s.modWheel, attackStep, releaseStep,
-                                sampleRate, random);
-
-        std::copy (engine, engine + count, saturated);
-        DriveStage::applyDrive (saturated, count, driveAmount, DriveStage::tube, driveMakeup, mode);
-        OutputStage::process (saturated, count, volumeLevel, 1.0f, mode);
-        leslie->processBlock (saturated, out.left.data() + n, out.right.data() + n, count, 6.7f, 5.7f, 0.85f, sampleRate);
-        n = end;
+        float* channels[] = { out.left.data() + start, out.right.data() + start };
+        engine->process (settings, blockMidi, channels, 2, count, { out.engine.data() + start, out.saturated.data() + start });
     }
 
     return out;

@@ -151,3 +151,60 @@ TEST (OrganChain, AllNotesOffSilencesAtOnceInEveryType)
             EXPECT_LT (f.buffer.getMagnitude (256, 256), 1.0e-2f) << "controller " << controller << ", type " << type;
         }
 }
+
+TEST (OrganChain, EventsActAtTheirSampleWhateverTheBlockSize)
+{
+    // Notes, expression and (for the voice organs) the modulation wheel at
+    // positions no block size divides, played in blocks of many sizes: the
+    // same sound, reverb included, to the bit. With type "B3" the wheel also
+    // moves the speed parameter, which a block reads at its start, so there
+    // the wheel stays out.
+    constexpr int length = 16000; // samples
+    struct Event
+    {
+        int sample;
+        juce::MidiMessage message;
+    };
+
+    for (int type = 0; type < 4; ++type)
+    {
+        std::vector<Event> events { { 1009, on (60) }, { 2311, cc (11, 70) }, { 3001, on (67) }, { 5555, off (60) },
+                                    { 6007, on (72) }, { 7001, cc (11, 127) }, { 9973, off (67) }, { 9973, off (72) },
+                                    { 11003, on (48) }, { 13001, cc (123, 0) }, { 14011, on (62) } };
+        if (type != 0)
+            events.insert (events.begin() + 3, { 4099, cc (1, 120) });
+
+        auto render = [&] (const std::vector<int>& blockSizes) {
+            PreparedProcessor p (48000.0, 2, 4096);
+            p.processor.setRandomSeed (1234);
+            p.setRaw ("organType", (float) type);
+            juce::AudioBuffer<float> out (2, length);
+            size_t next = 0, pattern = 0;
+            for (int start = 0; start < length;)
+            {
+                const int count = std::min (blockSizes[pattern++ % blockSizes.size()], length - start);
+                juce::MidiBuffer midi;
+                for (; next < events.size() && events[next].sample < start + count; ++next)
+                    midi.addEvent (events[next].message, events[next].sample - start);
+                juce::AudioBuffer<float> block (out.getArrayOfWritePointers(), 2, start, count);
+                p.processor.processBlock (block, midi);
+                start += count;
+            }
+            return out;
+        };
+
+        const auto reference = render ({ 256 });
+        for (int n = 0; n < 1009; ++n)
+            ASSERT_EQ (reference.getSample (0, n), 0.0f) << "type " << type << ": sound before the first note, at " << n;
+        EXPECT_GT (reference.getMagnitude (0, 1009, 200), 1.0e-3f) << "type " << type;
+
+        for (const auto& blocks : std::vector<std::vector<int>> { { 1 }, { 16 }, { 64 }, { 512 }, { 4096 }, { 3, 700, 64, 1, 2048, 129 } })
+        {
+            const auto r = render (blocks);
+            for (int c = 0; c < 2; ++c)
+                for (int n = 0; n < length; ++n)
+                    ASSERT_EQ (r.getSample (c, n), reference.getSample (c, n))
+                        << "type " << type << ", blocks of " << blocks[0] << ", channel " << c << ", sample " << n;
+        }
+    }
+}

@@ -129,8 +129,8 @@ TEST (BlockSettings, RotorTargetsFollowTheSpeedZonesAndTheBrake)
         RawParameterValues raw {};
         for (size_t i = 0; i < raw.size(); ++i)
             raw[i] = parameterTable[i].defaultValue;
-        raw[pLeslieSpeed] = c.leslieSpeed;
-        raw[pLeslieBrake] = c.brake ? 1.0f : 0.0f;
+        raw[ParameterIndex::leslieSpeed] = c.leslieSpeed;
+        raw[ParameterIndex::leslieBrake] = c.brake ? 1.0f : 0.0f;
 
         const auto s = BlockSettings::fromRawValues (raw, true, 48000.0);
         EXPECT_EQ (s.hornTargetSpeed, c.horn) << c.leslieSpeed << (c.brake ? " braked" : "");
@@ -143,8 +143,8 @@ TEST (BlockSettings, DerivesLevelsStepsAndFocusTarget)
     RawParameterValues raw {};
     for (size_t i = 0; i < raw.size(); ++i)
         raw[i] = parameterTable[i].defaultValue;
-    raw[pDrive] = 50.0f;
-    raw[pFocusMode] = 1.0f;
+    raw[ParameterIndex::drive] = 50.0f;
+    raw[ParameterIndex::focusMode] = 1.0f;
 
     const auto attended = BlockSettings::fromRawValues (raw, true, 48000.0);
     const auto unattended = BlockSettings::fromRawValues (raw, false, 48000.0);

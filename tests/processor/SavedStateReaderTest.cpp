@@ -41,8 +41,8 @@ TEST (SavedStateReader, ReadsTheFlatShapeInEveryWayItMayBeWritten)
     {
         SavedStateReader::Parameters out;
         ASSERT_TRUE (readsAs (c.text, out)) << c.what;
-        EXPECT_EQ (out[pDrawbar0].entry, c.drawbar0) << c.what;
-        EXPECT_EQ (out[pDrawbar0].value, c.value) << c.what;
+        EXPECT_EQ (out[ParameterIndex::drawbar0].entry, c.drawbar0) << c.what;
+        EXPECT_EQ (out[ParameterIndex::drawbar0].value, c.value) << c.what;
     }
 }
 

@@ -118,8 +118,8 @@ TEST (OrganState, RoundTripsIntoAnotherInstance)
     OrganProcessor target;
     target.setStateInformation (blob.getData(), (int) blob.getSize());
     auto expected = defaults();
-    expected[pDrawbar3] = 2.0f;
-    expected[pOrganType] = 2.0f;
+    expected[ParameterIndex::drawbar3] = 2.0f;
+    expected[ParameterIndex::organType] = 2.0f;
     EXPECT_EQ (allRaw (target), expected);
 }
 

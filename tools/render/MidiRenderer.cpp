@@ -114,20 +114,19 @@ Result render (juce::AudioPluginInstance& plugin,
     for (int64_t start = 0; start < totalSamples; start += settings.blockSize)
     {
         const int numSamples = (int) juce::jmin ((int64_t) settings.blockSize, totalSamples - start);
-        const double blockEnd = (double) (start + numSamples) / settings.sampleRate;
 
+        // Each event's sample is worked out once, the same way whatever the
+        // block size, so that it lands on the same sample in every render.
         midi.clear();
         while (nextEvent < sequence.getNumEvents())
         {
             const auto& message = sequence.getEventPointer (nextEvent)->message;
-            if (message.getTimeStamp() >= blockEnd)
+            const auto eventSample = (int64_t) std::floor (message.getTimeStamp() * settings.sampleRate);
+            if (eventSample >= start + numSamples)
                 break;
 
             if (! message.isMetaEvent())
-            {
-                const auto offset = (int) std::floor (message.getTimeStamp() * settings.sampleRate) - (int) start;
-                midi.addEvent (message, juce::jlimit (0, numSamples - 1, offset));
-            }
+                midi.addEvent (message, (int) juce::jmax ((int64_t) 0, eventSample - start));
             ++nextEvent;
         }
 

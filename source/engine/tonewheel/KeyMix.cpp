@@ -82,7 +82,7 @@ void KeyMix::settledTotalsWith<keymix::HWY_NAMESPACE::Here> (const SettledPass& 
             const float* HWY_RESTRICT wheel = bank.column (tonewheel::percussionWheelIndexFor (k, pass.switches.percThird));
             for (int t = 0; t < count; ++t)
             {
-                const float term = Percussion::term (percussionLevel[t], wheel[t], pass.switches.percSoft);
+                const float term = Percussion::term (percussionLevel[t], wheel[t], pass.switches.percSoftOn);
                 keySum[t] = percussionLevel[t] > 0.0f ? keySum[t] + term : keySum[t];
             }
         }
@@ -195,8 +195,8 @@ float KeyMix::mixSample (const Keys& keys, const float* wheelOut, const Switches
 
     const float attackIncrement = interval / 0.005f;  // 5 ms from 0 to full
     const float releaseDecrement = interval / 0.025f; // 25 ms from full to 0
-    const bool clickOn = switches.keyClick > 0.01f;
-    const float percussionRate = Percussion::rate (switches.percFast);
+    const bool clickOn = switches.keyClickLevel > 0.01f;
+    const float percussionRate = Percussion::rate (switches.percFastOn);
 
     // Every sounding key's drawbar sum, in drawbar order. A settled key sounds
     // exactly this sum. The keys' sums are independent, so the processor overlaps them.
@@ -234,18 +234,18 @@ float KeyMix::mixSample (const Keys& keys, const float* wheelOut, const Switches
         else
         {
             bool contactsChanged = false;
-            keySum = contacts.contactSum (k, registration.pulled, numPulled, slotGain[slot], slotWheel[slot], wheelOut, switches.keyClick,
+            keySum = contacts.contactSum (k, registration.pulled, numPulled, slotGain[slot], slotWheel[slot], wheelOut, switches.keyClickLevel,
                                           contactsChanged);
             stale = stale || contactsChanged;
         }
 
         if (switches.percussionOn && key.percussionTriggered && Percussion::sounds (key.percussionLevel))
         {
-            keySum += Percussion::term (key.percussionLevel, wheelOut[percussionWheelIndexFor (k, switches.percThird)], switches.percSoft);
+            keySum += Percussion::term (key.percussionLevel, wheelOut[percussionWheelIndexFor (k, switches.percThird)], switches.percSoftOn);
             key.percussionLevel = Percussion::decayed (key.percussionLevel, percussionRate, interval);
         }
 
-        keySum = contacts.withReleaseClick (k, keySum, switches.keyClick, keys.mode);
+        keySum = contacts.withReleaseClick (k, keySum, switches.keyClickLevel, keys.mode);
         total += weighted (keySum, key.envelope, key.velocity);
     }
 
@@ -258,7 +258,7 @@ bool KeyMix::mixSettled (const Keys& keys, const WheelBank& bank, float* mix, in
     const float interval = keys.interval;
     const float attackIncrement = interval / 0.005f;  // 5 ms from 0 to full
     const float releaseDecrement = interval / 0.025f; // 25 ms from full to 0
-    const bool clickOn = switches.keyClick > 0.01f;
+    const bool clickOn = switches.keyClickLevel > 0.01f;
 
     if (contacts.activeKeys == 0 || stale || ! std::equal (registration.steps, registration.steps + numDrawbars, builtSteps))
         return false;
@@ -280,7 +280,7 @@ bool KeyMix::mixSettled (const Keys& keys, const WheelBank& bank, float* mix, in
         for (int t = 0; t < count; ++t)
             keys.percussion.rearm (interval);
 
-    const SettledPass pass { count, switches, Percussion::rate (switches.percFast), interval, attackIncrement, releaseDecrement };
+    const SettledPass pass { count, switches, Percussion::rate (switches.percFastOn), interval, attackIncrement, releaseDecrement };
     alignas (64) float total[WheelBank::wheelPass];
     keymix::dispatchedTotals (*this, pass, contacts, bank, total);
 

@@ -24,9 +24,9 @@ public:
     {
         bool percussionOn;
         bool percThird;
-        bool percFast;
-        float keyClick; // 0 to 1
-        bool percSoft;
+        bool percFastOn;
+        float keyClickLevel; // 0 to 1
+        bool percSoftOn;
     };
 
     // Everything a key loop reads besides the wheels.

@@ -33,15 +33,15 @@ void Scanner::prepare (double newSampleRate) noexcept
     lfoPhase = 0.0;
 }
 
-float Scanner::process (float input, float chorusAmount, int mode) noexcept
+float Scanner::process (float input, float chorusDepth, int mode) noexcept
 {
-    processBlock (&input, 1, chorusAmount, mode);
+    processBlock (&input, 1, chorusDepth, mode);
     return input;
 }
 
-void Scanner::processBlock (float* samples, int n, float chorusAmount, int mode) noexcept
+void Scanner::processBlock (float* samples, int n, float chorusDepth, int mode) noexcept
 {
-    if (! (chorusAmount > 0.01f))
+    if (! (chorusDepth > 0.01f))
         return;
 
     const auto shape = shapeOf (mode);
@@ -53,7 +53,7 @@ void Scanner::processBlock (float* samples, int n, float chorusAmount, int mode)
     // read reaches at most the longest delay (plus two slots) behind its own
     // sample, so a pass shorter than the line less that reach never reads a
     // slot that a later sample of the same pass has written.
-    const float reach = std::min (rate * 0.001f * shape.depth * chorusAmount * 1.001f + 2.0f, static_cast<float> (length)); // samples
+    const float reach = std::min (rate * 0.001f * shape.depth * chorusDepth * 1.001f + 2.0f, static_cast<float> (length)); // samples
     const int passLength = std::clamp (length - 1 - static_cast<int> (reach), 1, maxPass);
 
     for (int start = 0; start < n; start += passLength)
@@ -84,7 +84,7 @@ void Scanner::processBlock (float* samples, int n, float chorusAmount, int mode)
         {
             // Largest delay 1 ms x depth x amount. The line holds 1 ms up to 512 kHz; above
             // that (or with an amount above 1) the delay is held inside the line.
-            float delay = rate * 0.001f * triangle[i] * shape.depth * chorusAmount; // samples
+            float delay = rate * 0.001f * triangle[i] * shape.depth * chorusDepth; // samples
             delay = std::min (delay, static_cast<float> (length - 1));
 
             // From the slot after sample i's, as if it alone had been written.
@@ -112,15 +112,15 @@ void Scanner::processBlock (float* samples, int n, float chorusAmount, int mode)
     }
 }
 
-int Scanner::modeFor (float chorusAmount) noexcept
+int Scanner::modeFor (float chorusDepth) noexcept
 {
-    if (chorusAmount < 0.34f)
+    if (chorusDepth < 0.34f)
         return 3;
-    if (chorusAmount < 0.51f)
+    if (chorusDepth < 0.51f)
         return 4;
-    if (chorusAmount < 0.68f)
+    if (chorusDepth < 0.68f)
         return 5;
-    if (chorusAmount < 0.84f)
+    if (chorusDepth < 0.84f)
         return 1;
     return 2;
 }

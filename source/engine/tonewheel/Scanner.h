@@ -15,13 +15,13 @@ public:
 
     // One sample. Passes the input through untouched, and stands still, while
     // the chorus amount (0 to 1) is 0.01 or less.
-    float process (float input, float chorusAmount, int mode) noexcept;
+    float process (float input, float chorusDepth, int mode) noexcept;
 
     // The same for n samples in place.
-    void processBlock (float* samples, int n, float chorusAmount, int mode) noexcept;
+    void processBlock (float* samples, int n, float chorusDepth, int mode) noexcept;
 
     // The mode (0 to 5) for a chorus amount (0 to 1).
-    static int modeFor (float chorusAmount) noexcept;
+    static int modeFor (float chorusDepth) noexcept;
 
     int getWriteIndex() const noexcept { return writeIndex; }
     double getLfoPhase() const noexcept { return lfoPhase; }

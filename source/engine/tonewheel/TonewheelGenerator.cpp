@@ -58,25 +58,25 @@ void TonewheelGenerator::allNotesOff()
 }
 
 float TonewheelGenerator::renderSample (const DrawbarLevels& drawbarLevels,
-                                        float chorusAmount,
+                                        float chorusDepth,
                                         int scannerMode,
                                         bool percussionOn,
                                         bool percThird,
-                                        bool percFast,
-                                        float keyClick,
-                                        bool percSoft,
-                                        bool /*paradise*/)
+                                        bool percFastOn,
+                                        float keyClickLevel,
+                                        bool percSoftOn,
+                                        bool /*paradiseModOn*/)
 {
-    const float keyMix = renderKeys (drawbarLevels, percussionOn, percThird, percFast, keyClick, percSoft);
-    return processOutputStage (processScanner (keyMix, chorusAmount, scannerMode));
+    const float keyMix = renderKeys (drawbarLevels, percussionOn, percThird, percFastOn, keyClickLevel, percSoftOn);
+    return processOutputStage (processScanner (keyMix, chorusDepth, scannerMode));
 }
 
 float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
                                       bool percussionOn,
                                       bool percThird,
-                                      bool percFast,
-                                      float keyClick,
-                                      bool percSoft)
+                                      bool percFastOn,
+                                      float keyClickLevel,
+                                      bool percSoftOn)
 {
     float pitchFactor;
     drift.process (&pitchFactor, 1, 1.0 / sampleRate, mathMode);
@@ -84,7 +84,7 @@ float TonewheelGenerator::renderKeys (const DrawbarLevels& drawbarLevels,
     bank.process (&pitchFactor, 1, mathMode);
 
     const auto before = contacts.activeKeys;
-    const float out = mix.mixSample (mixKeys(), bank.row (0), { percussionOn, percThird, percFast, keyClick, percSoft });
+    const float out = mix.mixSample (mixKeys(), bank.row (0), { percussionOn, percThird, percFastOn, keyClickLevel, percSoftOn });
     if (contacts.activeKeys != before)
         heardStale = true;
     return out;
@@ -130,7 +130,7 @@ void TonewheelGenerator::renderBlock (float* out, int n, const Settings& s)
     constexpr int wheelPass = WheelBank::wheelPass;
     constexpr int maxPass = 256; // samples per pass of the scratch arrays
     alignas (64) float pitchFactor[maxPass];
-    const KeyMix::Switches switches { s.percussionOn, s.percThird, s.percFast, s.keyClick, s.percSoft };
+    const KeyMix::Switches switches { s.percussionOn, s.percThird, s.percFastOn, s.keyClickLevel, s.percSoftOn };
 
     for (int start = 0; start < n; start += maxPass)
     {
@@ -153,7 +153,7 @@ void TonewheelGenerator::renderBlock (float* out, int n, const Settings& s)
                     heardStale = true;
             }
 
-            scanner.processBlock (keyMix, length, s.chorusAmount, s.scannerMode);
+            scanner.processBlock (keyMix, length, s.chorusDepth, s.scannerMode);
         }
 
         outputStage.processBlock (out + start, count, mathMode);

@@ -34,20 +34,21 @@ public:
     static constexpr int lowestNote = tonewheel::lowestNote;
     static constexpr int highestNote = lowestNote + numKeys - 1;
 
-    // Everything a block is rendered with. The paradise switch is accepted for
-    // the processor's sake and has no effect here: the single-trigger
-    // percussion cannot re-arm while a key is held anyway.
+    // Everything a block is rendered with, under the names of the block's
+    // settings. The paradise switch is accepted for the processor's sake and
+    // has no effect here: the single-trigger percussion cannot re-arm while a
+    // key is held anyway.
     struct Settings
     {
         DrawbarLevels drawbarLevels {}; // 0 to 1 each
-        float chorusAmount = 0.0f;      // 0 to 1
+        float chorusDepth = 0.0f;       // 0 to 1
         int scannerMode = 3;            // 0 to 5, see scannerModeFor
         bool percussionOn = false;
         bool percThird = false;
-        bool percFast = false;
-        float keyClick = 0.0f;          // 0 to 1
-        bool percSoft = false;
-        bool paradise = false;
+        bool percFastOn = false;
+        float keyClickLevel = 0.0f;     // 0 to 1
+        bool percSoftOn = false;
+        bool paradiseModOn = false;
     };
 
     // Builds the wheel tables for a sample rate (Hz) and resets the sound state.
@@ -60,14 +61,14 @@ public:
 
     // One output sample. Drawbars are read afresh on every call.
     float renderSample (const DrawbarLevels& drawbarLevels,
-                        float chorusAmount,
+                        float chorusDepth,
                         int scannerMode,
                         bool percussionOn,
                         bool percThird,
-                        bool percFast,
-                        float keyClick,
-                        bool percSoft,
-                        bool paradise);
+                        bool percFastOn,
+                        float keyClickLevel,
+                        bool percSoftOn,
+                        bool paradiseModOn);
 
     // renderSample for n samples in a row, into out[0] to out[n - 1]: the same
     // samples, with whole wheel passes mixed at once where the keys allow and
@@ -85,7 +86,7 @@ public:
     void setMathMode (MathMode mode) noexcept { mathMode = mode; }
 
     // The scanner mode (0 to 5) for a chorus amount (0 to 1).
-    static int scannerModeFor (float chorusAmount) { return Scanner::modeFor (chorusAmount); }
+    static int scannerModeFor (float chorusDepth) { return Scanner::modeFor (chorusDepth); }
 
     // --- The three stages of renderSample, callable on their own so each can be
     // checked against its own expectation. renderSample is exactly
@@ -93,11 +94,11 @@ public:
 
     // Drift, wheels, percussion re-arm and the key loop: the sum of all sounding
     // keys after the 0.08 mix gain.
-    float renderKeys (const DrawbarLevels& drawbarLevels, bool percussionOn, bool percThird, bool percFast, float keyClick, bool percSoft);
+    float renderKeys (const DrawbarLevels& drawbarLevels, bool percussionOn, bool percThird, bool percFastOn, float keyClickLevel, bool percSoftOn);
 
     // The vibrato/chorus scanner; passes the input through untouched, and stands
     // still, while the chorus amount is 0.01 or less.
-    float processScanner (float input, float chorusAmount, int scannerMode) { return scanner.process (input, chorusAmount, scannerMode); }
+    float processScanner (float input, float chorusDepth, int scannerMode) { return scanner.process (input, chorusDepth, scannerMode); }
 
     // Asymmetric soft clip, two-pole low-pass near 3.5 kHz, one-pole high-pass near 80 Hz.
     float processOutputStage (float input) { return outputStage.process (input, mathMode); }

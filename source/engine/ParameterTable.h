@@ -25,36 +25,41 @@ struct ParameterSpec
     int numChoices = 0;
 };
 
-// Index of each parameter in the table (and in the raw-value snapshot).
-enum ParameterIndex : int
+// Index of each parameter in the table (and in the raw-value snapshot), in a
+// namespace of its own so that the short names stay apart from the settings
+// and stages that share them.
+namespace ParameterIndex
 {
-    pOrganType,
-    pDrawbar0,
-    pDrawbar1,
-    pDrawbar2,
-    pDrawbar3,
-    pDrawbar4,
-    pDrawbar5,
-    pDrawbar6,
-    pDrawbar7,
-    pDrawbar8,
-    pLeslieSpeed,
-    pDrive,
-    pDriveType,
-    pVolume,
-    pPercussion,
-    pPercSoft,
-    pPercFast,
-    pPercHarmonic,
-    pParadiseMod,
-    pKeyClick,
-    pLeslieBrake,
-    pChorus,
-    pReverb,
-    pFocusMode,
-    numParameters
+enum Index : int
+{
+    organType,
+    drawbar0,
+    drawbar1,
+    drawbar2,
+    drawbar3,
+    drawbar4,
+    drawbar5,
+    drawbar6,
+    drawbar7,
+    drawbar8,
+    leslieSpeed,
+    drive,
+    driveType,
+    volume,
+    percussion,
+    percSoft,
+    percFast,
+    percHarmonic,
+    paradiseMod,
+    keyClick,
+    leslieBrake,
+    chorus,
+    reverb,
+    focusMode,
 };
+} // namespace ParameterIndex
 
+constexpr int numParameters = ParameterIndex::focusMode + 1; // the last index, plus one
 constexpr int numDrawbars = 9;
 
 extern const std::array<ParameterSpec, numParameters> parameterTable;
