@@ -9,6 +9,7 @@
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
 #include <lv2/buf-size/buf-size.h>
+#include <lv2/midi/midi.h>
 #include <lv2/options/options.h>
 #include <lv2/patch/patch.h>
 #include <lv2/parameters/parameters.h>
@@ -18,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <set>
@@ -101,6 +104,25 @@ protected:
         boundedFeature = { LV2_BUF_SIZE__boundedBlockLength, nullptr };
         return lilv_plugin_instantiate (plugin, sampleRate, features.data());
     }
+
+    // The ports besides the two audio outputs: MIDI and patch messages in
+    // (`input`), the plug-in's messages out (`output`), and the three control
+    // ports, which must outlive the instance.
+    struct MessagePorts
+    {
+        alignas (8) std::array<uint8_t, 4096> input {};
+        alignas (8) std::array<uint8_t, 4096> output {};
+        float latency = 0.0f, freeWheeling = 0.0f, enabled = 1.0f;
+
+        void connect (LilvInstance* instance)
+        {
+            lilv_instance_connect_port (instance, 2, input.data());
+            lilv_instance_connect_port (instance, 3, output.data());
+            lilv_instance_connect_port (instance, 4, &latency);
+            lilv_instance_connect_port (instance, 5, &freeWheeling);
+            lilv_instance_connect_port (instance, 6, &enabled);
+        }
+    };
 
     // The parameter values an instance holds, read from the state it saves for a host.
     std::unique_ptr<juce::XmlElement> savedParameters (LilvInstance* instance)
@@ -201,15 +223,12 @@ TEST_F (Lv2Bundle, AMenuValueReachesTheOrganItNames)
     ASSERT_NE (instance, nullptr);
 
     std::vector<float> left (512), right (512);
-    alignas (8) std::array<uint8_t, 4096> input {}, output {};
-    float latency = 0.0f, freeWheeling = 0.0f, enabled = 1.0f;
+    MessagePorts ports;
+    auto& input = ports.input;
+    auto& output = ports.output;
     lilv_instance_connect_port (instance, 0, left.data());
     lilv_instance_connect_port (instance, 1, right.data());
-    lilv_instance_connect_port (instance, 2, input.data());
-    lilv_instance_connect_port (instance, 3, output.data());
-    lilv_instance_connect_port (instance, 4, &latency);
-    lilv_instance_connect_port (instance, 5, &freeWheeling);
-    lilv_instance_connect_port (instance, 6, &enabled);
+    ports.connect (instance);
     lilv_instance_activate (instance);
 
     LV2_Atom_Forge forge;
@@ -454,4 +473,79 @@ TEST_F (Lv2Bundle, RestoredStatesAreSavedAsTheyPlay)
 
     lilv_nodes_free (related);
     lilv_instance_free (instance);
+}
+
+TEST_F (Lv2Bundle, NotesActAtTheirSampleWhateverTheBlockSize)
+{
+    // The same notes, at frame times no block size divides, in blocks of many
+    // sizes: the same sound to the bit, and silence before the first note.
+    constexpr int length = 16000; // samples
+    struct Event
+    {
+        int sample;
+        std::array<uint8_t, 3> bytes;
+    };
+    const std::vector<Event> events { { 1009, { 0x90, 60, 100 } }, { 3001, { 0x90, 67, 90 } },  { 5555, { 0x80, 60, 0 } },
+                                      { 6007, { 0x91, 72, 127 } }, { 9973, { 0x80, 67, 0 } },   { 9973, { 0x81, 72, 0 } },
+                                      { 11003, { 0x90, 48, 64 } }, { 14011, { 0x80, 48, 0 } } };
+    blockLength = 4096;
+
+    auto render = [&] (const std::vector<int>& blockSizes) {
+        std::vector<float> left ((size_t) length), right ((size_t) length);
+        LilvInstance* instance = instantiate();
+        if (instance == nullptr)
+            return left;
+
+        MessagePorts ports;
+        auto& input = ports.input;
+        auto& output = ports.output;
+        ports.connect (instance);
+        lilv_instance_activate (instance);
+
+        LV2_Atom_Forge forge;
+        lv2_atom_forge_init (&forge, &map);
+        size_t next = 0, pattern = 0;
+        for (int start = 0; start < length;)
+        {
+            const int count = std::min (blockSizes[pattern++ % blockSizes.size()], length - start);
+            lv2_atom_forge_set_buffer (&forge, input.data(), input.size());
+            LV2_Atom_Forge_Frame sequence;
+            lv2_atom_forge_sequence_head (&forge, &sequence, 0);
+            for (; next < events.size() && events[next].sample < start + count; ++next)
+            {
+                lv2_atom_forge_frame_time (&forge, events[next].sample - start);
+                lv2_atom_forge_atom (&forge, 3, urid (LV2_MIDI__MidiEvent));
+                lv2_atom_forge_write (&forge, events[next].bytes.data(), 3);
+            }
+            lv2_atom_forge_pop (&forge, &sequence);
+
+            auto* out = reinterpret_cast<LV2_Atom*> (output.data());
+            out->size = (uint32_t) output.size() - sizeof (LV2_Atom);
+            out->type = urid (LV2_ATOM__Sequence);
+            lilv_instance_connect_port (instance, 0, left.data() + start);
+            lilv_instance_connect_port (instance, 1, right.data() + start);
+            lilv_instance_run (instance, (uint32_t) count);
+            start += count;
+        }
+
+        lilv_instance_deactivate (instance);
+        lilv_instance_free (instance);
+        left.insert (left.end(), right.begin(), right.end());
+        return left;
+    };
+
+    const auto reference = render ({ 256 });
+    for (int n = 0; n < 1009; ++n)
+        ASSERT_EQ (reference[(size_t) n], 0.0f) << "sound before the first note, at " << n;
+    EXPECT_GT (std::abs (*std::max_element (reference.begin() + 1009, reference.begin() + 1209,
+                                            [] (float a, float b) { return std::abs (a) < std::abs (b); })),
+               1.0e-3f);
+
+    for (const auto& blocks : std::vector<std::vector<int>> { { 1 }, { 16 }, { 64 }, { 512 }, { 4096 }, { 3, 700, 64, 1, 2048, 129 } })
+    {
+        const auto r = render (blocks);
+        for (size_t n = 0; n < r.size(); ++n)
+            ASSERT_EQ (r[n], reference[n]) << "blocks of " << blocks[0] << ", " << (n < (size_t) length ? "left" : "right")
+                                           << ", sample " << n % length;
+    }
 }
