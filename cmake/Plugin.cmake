@@ -86,7 +86,6 @@ target_compile_definitions(BrassgateOrgan PUBLIC
 target_link_libraries(BrassgateOrgan
     PRIVATE
         juce::juce_audio_utils
-        juce::juce_dsp
     PUBLIC
         brassgate_dsp
         ${BRASSGATE_JUCE_SYSTEM_LIBS}

@@ -5,7 +5,8 @@ add_executable(processor_tests
     processor/StateTest.cpp
     processor/AllocationTest.cpp
     processor/ChainTest.cpp
-    processor/SavedStateReaderTest.cpp)
+    processor/SavedStateReaderTest.cpp
+    processor/RoomReverbTest.cpp)
 target_include_directories(processor_tests PRIVATE processor support)
 target_link_libraries(processor_tests PRIVATE BrassgateOrgan GTest::gtest)
 gtest_discover_tests(processor_tests DISCOVERY_TIMEOUT 120)

@@ -29,6 +29,7 @@ void OrganEngine::prepare (double newSampleRate)
     voicePool.clearVoices();
     leslie.reset();
     tonewheels.prepare (sampleRate);
+    reverb.prepare (sampleRate);
 }
 
 void OrganEngine::setMathMode (MathMode mode) noexcept

@@ -4,20 +4,21 @@
 #include "LeslieSimulator.h"
 #include "OrganVoicePool.h"
 #include "RandomSource.h"
+#include "RoomReverb.h"
 #include "SineKernel.h"
 #include "TonewheelGenerator.h"
 
 #include <algorithm>
 
-// The whole instrument before the reverb, as one object: the tone-wheel
-// generator and the voice pool, then drive, output saturation, rotary speaker
-// and focus gain. The plug-in, the tests, the benchmarks and the render
-// comparisons all play through this one object.
+// The whole instrument as one object: the tone-wheel generator and the voice
+// pool, then drive, output saturation, rotary speaker and focus gain, and the
+// room reverb over the whole block. The plug-in, the tests, the benchmarks and
+// the render comparisons all play through this one object.
 //
 // A block is one call of process: the block's settings (read once, before the
 // block), its MIDI events, each acting at the sample it is stamped with, and
-// the output channels. A plain value type: no heap, no locks, no system
-// calls, audio thread only.
+// the output channels. prepare sizes the reverb's lines and may allocate;
+// process never allocates, locks or calls the system.
 class OrganEngine
 {
 public:
@@ -26,8 +27,9 @@ public:
     explicit OrganEngine (RandomSource& randomSource) noexcept : random (randomSource) {}
 
     // Takes the rate (Hz; a rate no host can mean plays as 44.1 kHz), silences
-    // every key and voice and clears the rotary speaker's lines. The rotors,
-    // the modulation wheel, expression and the focus gain run on.
+    // every key and voice and clears the rotary speaker's and the reverb's
+    // lines. The rotors, the modulation wheel, expression and the focus gain
+    // run on. Not for the audio thread: the reverb's lines are sized here.
     void prepare (double newSampleRate);
 
     double getSampleRate() const noexcept { return sampleRate; }
@@ -46,8 +48,10 @@ public:
     // the sample it is stamped with: events before the block act at its
     // start, events past its end after its last sample. The chain's output is
     // added into channels 0 and 1 (the left and right of the rotary speaker),
-    // or into channel 0 as their average when there is one channel; further
-    // channels are left as they are.
+    // or into channel 0 as their average when there is one channel, and the
+    // reverb then runs over them in place (stereo, or mono for one channel);
+    // with more than two channels it is left out and further channels are
+    // left as they are. The taps see the chain before the reverb.
     template <class Events>
     void process (const BlockSettings& settings, const Events& events, float* const* channels, int numChannels, int numSamples,
                   const StageTaps& taps = {})
@@ -62,6 +66,9 @@ public:
             handleMidi (event.data, static_cast<int> (event.numBytes), settings);
         }
         render (settings, channels, numChannels, done, length, taps);
+
+        reverb.setSettings (ReverbSettings::forAmount (settings.reverbAmount));
+        reverb.process (channels, numChannels, length);
     }
 
     // What a MIDI message does to the sound, at once: notes start and end,
@@ -90,6 +97,7 @@ private:
     TonewheelGenerator tonewheels;
     OrganVoicePool voicePool;
     LeslieSimulator leslie;
+    RoomReverb reverb;
     float modWheel = 0.0f;   // controller 1 / 127, 0 to 1
     float expression = 1.0f; // controller 11 / 127, 0 to 1
     float focusGain = 1.0f;  // linear, smoothed toward the block's target

@@ -2,7 +2,6 @@
 
 #include "ChannelMessage.h"
 #include "OrganEditor.h"
-#include "ReverbSettings.h"
 #include "SavedStateReader.h"
 
 #include <algorithm>
@@ -86,12 +85,8 @@ void OrganProcessor::prepareToPlay (double newSampleRate, int)
 {
     // A rate of zero, a negative or a non-finite rate would turn every step size
     // into infinity or NaN; such a host gets the default rate instead.
+    // The reverb's lines are sized here, never on the audio path.
     engine.prepare (newSampleRate);
-    const double sampleRate = engine.getSampleRate();
-
-    // The reverb only needs the rate; its filters are re-sized and cleared here,
-    // never on the audio path.
-    reverb.prepare ({ sampleRate, (juce::uint32) juce::jmax (1, getBlockSize()), 2 });
 }
 
 void OrganProcessor::releaseResources() {}
@@ -128,22 +123,6 @@ void OrganProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiB
         moveParametersByController (event.data, event.numBytes, settings.organType);
 
     engine.process (settings, midi, buffer.getArrayOfWritePointers(), numChannels, numSamples);
-
-    const auto reverbSettings = ReverbSettings::forAmount (settings.reverbAmount);
-    reverbParams.roomSize = reverbSettings.roomSize;
-    reverbParams.damping = reverbSettings.damping;
-    reverbParams.wetLevel = reverbSettings.wetLevel;
-    reverbParams.dryLevel = reverbSettings.dryLevel;
-    reverbParams.width = reverbSettings.width;
-    reverb.setParameters (reverbParams);
-
-    // The room reverb handles one channel as mono and two as stereo; any other
-    // channel count keeps the dry sound in its first two channels.
-    if (numChannels == 1 || numChannels == 2)
-    {
-        juce::dsp::AudioBlock<float> block (buffer);
-        reverb.process (juce::dsp::ProcessContextReplacing<float> (block));
-    }
 }
 
 void OrganProcessor::releaseOnScreenKeys()

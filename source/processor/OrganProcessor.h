@@ -6,14 +6,12 @@
 #include "RandomSource.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
-#include <juce_dsp/juce_dsp.h>
 
 #include <atomic>
 
 // The instrument as a host drives it: the parameters and their snapshot for each
-// block, the MIDI controllers that move parameters, the organ engine (engines,
-// drive, output saturation, rotary speaker, focus gain), then the reverb; the
-// saved state and the link to the editor.
+// block, the MIDI controllers that move parameters, the organ engine that makes
+// the sound, the saved state and the link to the editor.
 class OrganProcessor final : public juce::AudioProcessor
 {
 public:
@@ -50,8 +48,6 @@ public:
 
 private:
     juce::Random random;
-    juce::dsp::Reverb reverb;
-    juce::Reverb::Parameters reverbParams;
 
 public:
     // The on-screen keyboard's state. The editor publishes it here while it is open
