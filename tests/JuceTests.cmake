@@ -96,3 +96,24 @@ foreach(_format vst3 lv2)
                      "${BRASSGATE_VST3_BUNDLE}" "${BRASSGATE_LV2_BUNDLE}" "${BRASSGATE_VST3_PRESETS}" ${_format})
     set_tests_properties(Ardour.${_format} PROPERTIES TIMEOUT 400 LABELS ardour)
 endforeach()
+
+# The audio thread of the built VST3 and LV2, watched by a probe loaded ahead
+# of the C library that notes every allocation, lock wait and system call.
+# Linux only (LD_PRELOAD), and not in sanitizer builds, whose runtimes take
+# the allocator's place themselves.
+if(BRASSGATE_WITH_LV2 AND NOT BRASSGATE_SANITIZERS AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    add_library(realtime_probe SHARED realtime/RealTimeProbe.cpp)
+    target_link_libraries(realtime_probe PRIVATE ${CMAKE_DL_LIBS})
+    add_executable(realtime_tests processor/TestMain.cpp realtime/RealTimeTest.cpp)
+    target_include_directories(realtime_tests PRIVATE realtime host fuzz)
+    target_link_libraries(realtime_tests PRIVATE brassgate_juce_host GTest::gtest ${CMAKE_DL_LIBS})
+    target_compile_definitions(realtime_tests PRIVATE
+        BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}"
+        BRASSGATE_VST3_LIBRARY="$<TARGET_FILE:BrassgateOrgan_VST3>"
+        BRASSGATE_LV2_BUNDLE="${BRASSGATE_LV2_BUNDLE}"
+        BRASSGATE_LV2_LIBRARY="$<TARGET_FILE:BrassgateOrgan_LV2>"
+        JucePlugin_LV2URI="${BRASSGATE_LV2_URI}")
+    add_dependencies(realtime_tests BrassgateOrgan_VST3 BrassgateOrgan_LV2 realtime_probe)
+    gtest_discover_tests(realtime_tests DISCOVERY_TIMEOUT 120
+        PROPERTIES ENVIRONMENT "LD_PRELOAD=$<TARGET_FILE:realtime_probe>" TIMEOUT 300)
+endif()

@@ -5,10 +5,13 @@
 // restored through its state interface (as lilv_state_restore hands a stored
 // property to it) and one block run.
 #include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
 #include <lv2/options/options.h>
 #include <lv2/parameters/parameters.h>
+#include <lv2/patch/patch.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 
@@ -37,6 +40,7 @@ public:
                 break;
         if (descriptor == nullptr)
             return;
+        pluginUri = uri;
 
         map = { this, [] (LV2_URID_Map_Handle h, const char* u) { return static_cast<Lv2Plugin*> (h)->urid (u); } };
         options = { { LV2_OPTIONS_INSTANCE, 0, urid (LV2_BUF_SIZE__maxBlockLength), sizeof (int32_t), urid (LV2_ATOM__Int), &blockLength },
@@ -110,6 +114,42 @@ public:
         return true;
     }
 
+    // Writes the input of the next block: parameters set (patch:Set, by
+    // parameter ID and value in the parameter's own units) at its start, then
+    // MIDI messages at their frames.
+    void prepareBlock (const std::vector<std::pair<int, std::array<uint8_t, 3>>>& midi,
+                       const std::vector<std::pair<std::string, float>>& parameters)
+    {
+        LV2_Atom_Forge forge;
+        lv2_atom_forge_init (&forge, &map);
+        lv2_atom_forge_set_buffer (&forge, input.data(), input.size());
+        LV2_Atom_Forge_Frame sequence;
+        lv2_atom_forge_sequence_head (&forge, &sequence, 0);
+        for (const auto& [id, value] : parameters)
+        {
+            LV2_Atom_Forge_Frame object;
+            lv2_atom_forge_frame_time (&forge, 0);
+            lv2_atom_forge_object (&forge, &object, 0, urid (LV2_PATCH__Set));
+            lv2_atom_forge_key (&forge, urid (LV2_PATCH__property));
+            lv2_atom_forge_urid (&forge, urid ((pluginUri + ":" + id).c_str()));
+            lv2_atom_forge_key (&forge, urid (LV2_PATCH__value));
+            lv2_atom_forge_float (&forge, value);
+            lv2_atom_forge_pop (&forge, &object);
+        }
+        for (const auto& [frame, bytes] : midi)
+        {
+            lv2_atom_forge_frame_time (&forge, frame);
+            lv2_atom_forge_atom (&forge, 3, urid (LV2_MIDI__MidiEvent));
+            lv2_atom_forge_write (&forge, bytes.data(), 3);
+        }
+        lv2_atom_forge_pop (&forge, &sequence);
+        auto* out = reinterpret_cast<LV2_Atom*> (output.data());
+        *out = { (uint32_t) (output.size() - sizeof (LV2_Atom)), urid (LV2_ATOM__Sequence) };
+    }
+
+    // Runs the block prepareBlock wrote, and nothing else.
+    void runPreparedBlock() { descriptor->run (instance, (uint32_t) left.size()); }
+
 private:
     LV2_URID urid (const char* uri)
     {
@@ -141,6 +181,7 @@ private:
     LV2_Handle instance = nullptr;
     const LV2_State_Interface* state = nullptr;
     LV2_URID stateKey = 0;
+    std::string pluginUri;
     const std::string* restoring = nullptr;
     std::string stored;
 
