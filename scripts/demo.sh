@@ -12,7 +12,9 @@ cp -r "$artefacts/VST3/Brassgate Organ.vst3" "$HOME/.vst3/"
 cp -r "$artefacts/LV2/Brassgate Organ.lv2" "$HOME/.lv2/"
 cp "$artefacts/Standalone/Brassgate Organ" "$HOME/.local/bin/brassgate-organ"
 # The factory presets, where VST3 hosts look for a user's presets of this plug-in.
-presets="$HOME/.vst3/presets/Orrinmoor/Brassgate Organ"
+# The vendor and product names, as the build has them.
+. "${BUILD_DIR:-build}/product.env"
+presets="$HOME/.vst3/presets/$BRASSGATE_VENDOR/$BRASSGATE_PRODUCT"
 mkdir -p "$presets"
 cp "${BUILD_DIR:-build}"/factory-presets/vst3/*.vstpreset "$presets/"
 echo "Installed: $HOME/.vst3/Brassgate Organ.vst3, $HOME/.lv2/Brassgate Organ.lv2 (with its presets)," \

@@ -11,9 +11,7 @@ ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j 2
 
 bash scripts/install-deps.sh clang
 clang_dir=${CLANG_BUILD_DIR:-build-clang}
-if [ ! -f "$clang_dir/build.ninja" ]; then
-    CC=clang CXX=clang++ cmake -S . -B "$clang_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DBRASSGATE_DSP_ONLY=ON -DBRASSGATE_BUILD_BENCHMARKS=OFF
-fi
+CC=clang CXX=clang++ cmake -S . -B "$clang_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DBRASSGATE_DSP_ONLY=ON -DBRASSGATE_BUILD_BENCHMARKS=OFF
 cmake --build "$clang_dir" -j "${JOBS:-2}"
 ctest --test-dir "$clang_dir" --output-on-failure -j 2

@@ -31,9 +31,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 scanner=/usr/lib/ardour7/ardour-vst3-scanner
 stage_timeout=${STAGE_TIMEOUT:-120}
 stall_seconds=${STALL_SECONDS:-20}
-vendor="Orrinmoor"
-product="Brassgate Organ"
-presets_expected=25
+# The product's names and preset count, from CMakeLists.txt and the preset table (ctest sets them).
+vendor=${BRASSGATE_VENDOR:?set by ctest}
+product=${BRASSGATE_PRODUCT:?set by ctest}
+presets_expected=${BRASSGATE_PRESET_COUNT:?set by ctest}
 
 python=/usr/bin/python3 # Debian's, with python3-numpy
 for tool in ardour7-lua "$python" timeout; do

@@ -82,8 +82,8 @@ TEST (Vst3Module, DescribesTheInstrument)
     ASSERT_TRUE (vst3Bundle.exists()) << vst3Bundle.getFullPathName();
     const auto d = describe();
     EXPECT_EQ (d.name, "Brassgate Organ");
-    EXPECT_EQ (d.manufacturerName, "Orrinmoor");
-    EXPECT_EQ (d.version, "5.0.0");
+    EXPECT_EQ (d.manufacturerName, BRASSGATE_VENDOR);
+    EXPECT_EQ (d.version, BRASSGATE_VERSION);
     EXPECT_EQ (d.category, "Instrument|Synth");
     EXPECT_TRUE (d.isInstrument);
     EXPECT_EQ (d.pluginFormatName, "VST3");
