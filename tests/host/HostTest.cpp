@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <vector>
 
 // The built VST3 module, loaded the way a DAW loads it.
 namespace
@@ -328,4 +329,26 @@ TEST (Vst3Module, PlaysBlocksLongerThanTheHostAnnounced)
         EXPECT_EQ (buffer.getMagnitude (0, 4096), 0.0f) << announced;
         EXPECT_GT (buffer.getMagnitude (8192 - 64, 64), 0.001f) << announced;
     }
+}
+
+TEST (Vst3Module, KeepsTheMidiOfALongBlockThatOverfillsAPiece)
+{
+    // 2,000 system-exclusive messages of 64 bytes, then a note, all inside the
+    // first 64 samples of a block of 8,192 when 64 were announced: more MIDI than
+    // a piece of a long block has room for (a host sends at most 2,048 events a
+    // block). What does not fit waits for the next piece, so the note still
+    // sounds within the block.
+    auto instance = load (48000.0, 64);
+    ASSERT_NE (instance, nullptr);
+
+    juce::AudioBuffer<float> buffer (2, 8192);
+    juce::MidiBuffer midi;
+    const std::vector<juce::uint8> payload (62, 0x11); // between F0 and F7
+    for (int i = 0; i < 2000; ++i)
+        midi.addEvent (juce::MidiMessage::createSysExMessage (payload.data(), (int) payload.size()), 0);
+    midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 10);
+    instance->processBlock (buffer, midi);
+
+    ASSERT_TRUE (allFinite (buffer));
+    EXPECT_GT (buffer.getMagnitude (0, 8192 - 64, 64), 0.001f);
 }
