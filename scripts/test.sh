@@ -5,8 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-# Debian's Ardour, for the tests of the plug-ins in a real DAW, and numpy to measure their renders.
-bash scripts/install-deps.sh ardour python3-numpy
+# Debian's Ardour, for the tests of the plug-ins in a real DAW, and numpy and
+# soundfile to read and measure their renders.
+bash scripts/install-deps.sh ardour python3-numpy python3-soundfile
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j 2
 
 bash scripts/install-deps.sh clang

@@ -109,7 +109,7 @@ cross_build() { # name, source dir, cmake options...
     echo "== Windows dependencies: $name"
     nice -n 10 cmake -S "$source" -B "$build/$name" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
-        -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -Wno-dev \
+        -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -Wno-dev --no-warn-unused-cli \
         -DCMAKE_C_FLAGS="$unaligned" -DCMAKE_CXX_FLAGS="$unaligned" "$@" > "$build/$name.log"
     nice -n 10 cmake --build "$build/$name" -j "${JOBS:-2}" --target install >> "$build/$name.log" \
         || { tail -40 "$build/$name.log"; exit 1; }
