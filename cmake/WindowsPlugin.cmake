@@ -27,7 +27,6 @@ add_custom_command(
 # folder holding the VST3 bundle, the Standalone, the factory presets and a
 # short note on where each goes, with Windows line ends for Notepad.
 set(_folder "${BRASSGATE_PRODUCT} ${PROJECT_VERSION} for Windows")
-set(VERSION ${PROJECT_VERSION})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/windows/Install.txt ${CMAKE_BINARY_DIR}/windows/Install.txt
                @ONLY NEWLINE_STYLE CRLF)
 install(DIRECTORY "$<GENEX_EVAL:$<TARGET_PROPERTY:BrassgateOrgan_VST3,JUCE_PLUGIN_ARTEFACT_FILE>>"
