@@ -1,5 +1,7 @@
 # The plug-in (VST3, LV2, Standalone) and the JUCE-based tools, on Debian's JUCE.
-find_package(JUCE 7.0.5 CONFIG REQUIRED)
+# Exactly the JUCE the patches in cmake/patches/ were made for: another version
+# may have moved or fixed what they correct (cmake/PatchedJuce.cmake).
+find_package(JUCE 7.0.5 EXACT CONFIG REQUIRED)
 include(${CMAKE_CURRENT_LIST_DIR}/PatchedJuce.cmake)
 
 # LV2: the plug-in format, and LV2 plug-ins hosted through lilv by the tools.
@@ -14,6 +16,11 @@ endif()
 
 # Debian's JUCE uses the system zlib, libpng and libjpeg instead of bundled copies,
 # and ships without FLAC and Ogg support; a browser and curl are not needed here.
+# The libraries are found like any other (on Windows, in the prefix
+# scripts/windows-deps.sh builds), each with its own headers.
+find_package(ZLIB REQUIRED)
+find_package(PNG REQUIRED)
+find_package(JPEG REQUIRED)
 set(BRASSGATE_JUCE_DEFINITIONS
     JUCE_USE_FLAC=0
     JUCE_USE_OGGVORBIS=0
@@ -21,14 +28,14 @@ set(BRASSGATE_JUCE_DEFINITIONS
     JUCE_USE_CURL=0
     JUCE_DISPLAY_SPLASH_SCREEN=0
     JUCE_REPORT_APP_USAGE=0)
-set(BRASSGATE_JUCE_SYSTEM_LIBS z png jpeg)
+set(BRASSGATE_JUCE_SYSTEM_LIBS ZLIB::ZLIB PNG::PNG JPEG::JPEG)
 
 # A stable LV2 URI: hosts store it in their sessions.
 set(BRASSGATE_LV2_URI "https://orrinmoor.example/plugins/brassgate-organ")
 
 juce_add_plugin(BrassgateOrgan
-    PRODUCT_NAME "Brassgate Organ"
-    COMPANY_NAME "Orrinmoor"
+    PRODUCT_NAME "${BRASSGATE_PRODUCT}"
+    COMPANY_NAME "${BRASSGATE_VENDOR}"
     COMPANY_WEBSITE "https://orrinmoor.example"
     VERSION ${PROJECT_VERSION}
     PLUGIN_MANUFACTURER_CODE Qmrk
@@ -102,6 +109,7 @@ target_link_libraries(brassgate_juce_host
         juce::juce_audio_utils
     PUBLIC
         ${BRASSGATE_JUCE_SYSTEM_LIBS}
+        brassgate_platform
         juce::juce_recommended_config_flags)
 target_compile_definitions(brassgate_juce_host
     PUBLIC
@@ -173,6 +181,15 @@ if(BRASSGATE_WITH_LV2)
         VERBATIM)
 endif() # Without LV2, cmake/WindowsPlugin.cmake writes the VST3 presets alone.
 add_custom_target(factory_presets ALL DEPENDS "${CMAKE_BINARY_DIR}/factory-presets/written.stamp")
+
+# The number of factory presets, from their table, and the product's names and
+# versions for the scripts and the tests that read them (sourced by shells).
+file(STRINGS ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.h _count REGEX "numFactoryPresets = [0-9]+")
+string(REGEX REPLACE ".*= ([0-9]+).*" "\\1" BRASSGATE_PRESET_COUNT "${_count}")
+file(WRITE ${CMAKE_BINARY_DIR}/product.env
+    "BRASSGATE_VENDOR='${BRASSGATE_VENDOR}'\nBRASSGATE_PRODUCT='${BRASSGATE_PRODUCT}'\n"
+    "BRASSGATE_VERSION='${PROJECT_VERSION}'\nBRASSGATE_PRESET_COUNT='${BRASSGATE_PRESET_COUNT}'\n")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.h)
 
 # The Windows module's version resource and the Windows distribution.
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")

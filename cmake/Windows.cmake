@@ -2,7 +2,8 @@
 # scripts/windows.sh), its programs run under Wine. Included right after project().
 
 # The Windows libraries built from Debian's source packages: Highway, libpng,
-# libjpeg-turbo and GoogleTest (scripts/windows-deps.sh). zlib comes with MinGW-w64.
+# libjpeg-turbo and GoogleTest (scripts/windows-deps.sh), found through their
+# CMake packages and find modules like Linux's; zlib comes with MinGW-w64.
 set(BRASSGATE_WINDOWS_DEPS "${CMAKE_BINARY_DIR}/deps/prefix" CACHE PATH
     "Prefix holding the Windows libraries built by scripts/windows-deps.sh")
 if(NOT EXISTS "${BRASSGATE_WINDOWS_DEPS}/lib/cmake/hwy")
@@ -10,8 +11,30 @@ if(NOT EXISTS "${BRASSGATE_WINDOWS_DEPS}/lib/cmake/hwy")
 endif()
 list(PREPEND CMAKE_PREFIX_PATH "${BRASSGATE_WINDOWS_DEPS}")
 list(APPEND CMAKE_FIND_ROOT_PATH "${BRASSGATE_WINDOWS_DEPS}")
-include_directories(SYSTEM "${BRASSGATE_WINDOWS_DEPS}/include")
-link_directories("${BRASSGATE_WINDOWS_DEPS}/lib")
+
+# What every Windows program and module of this build links, through
+# brassgate_platform (CMakeLists.txt), which the engine library and the JUCE
+# host library pass on to everything built on them.
+#
+# Windows x64 only promises 16-byte stack alignment, and GCC does not realign
+# the stack for 32- and 64-byte vectors it spills there (GCC bug 54412): the
+# assembler writes its aligned vector moves as unaligned ones, which are as fast
+# on aligned data and never fault. scripts/windows-deps.sh builds Highway with
+# the same option.
+target_compile_options(brassgate_platform INTERFACE -Wa,-muse-unaligned-vector-move)
+
+# The C and C++ runtimes and winpthread linked in: the programs and the plug-in
+# import Windows system DLLs only, so a user copies one file per program, and
+# the tests run under Wine without MinGW-w64's DLLs beside them.
+option(BRASSGATE_STATIC_RUNTIME "Link the C and C++ runtimes into the Windows programs and module" ON)
+if(BRASSGATE_STATIC_RUNTIME)
+    target_link_options(brassgate_platform INTERFACE -static)
+    # The libraries found for them are the static ones too (zlib also comes as a DLL).
+    set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+endif()
+# Release files go to users without their symbol tables; other build types keep
+# them for the debugger.
+target_link_options(brassgate_platform INTERFACE $<$<CONFIG:Release,MinSizeRel>:-s>)
 
 # The single-precision sine and cosine of Linux's C library (Arm's routines, as
 # glibc has them; scripts/windows-deps.sh takes them from Debian's newlib
@@ -28,7 +51,7 @@ add_library(brassgate_float_sines STATIC
 target_include_directories(brassgate_float_sines PRIVATE ${_sines})
 target_compile_options(brassgate_float_sines PRIVATE -ffp-contract=off -fno-builtin-sin -fno-builtin-cos
     -fno-builtin-sinl -fno-builtin-cosl -w)
-link_libraries(brassgate_float_sines)
+target_link_libraries(brassgate_platform INTERFACE brassgate_float_sines)
 
 # Debian's JUCE package, installed for this machine (its multiarch folder, which
 # a Windows target does not search): its CMake code and juceaide run here, the

@@ -27,11 +27,11 @@ build() {
     timings+=("dependencies $(($(seconds) - start)) s")
 
     start=$(seconds)
-    if [ ! -f "$win_dir/build.ninja" ]; then
-        cmake -S . -B "$win_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
-            -DBRASSGATE_LINUX_BUILD="$root/$linux_dir"
-    fi
+    # Configured on every run: CMake redoes only what changed, and a new option
+    # or setting reaches an existing build tree too.
+    cmake -S . -B "$win_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64-x86_64.cmake" \
+        -DBRASSGATE_LINUX_BUILD="$root/$linux_dir"
     # The factory presets are written under Wine during the build, which wants a display.
     xvfb-run -a cmake --build "$win_dir" -j "${JOBS:-2}"
     timings+=("cross-build $(($(seconds) - start)) s")
@@ -41,24 +41,18 @@ build() {
     timings+=("dist $(($(seconds) - start)) s")
 }
 
-# dist/: the zip a Windows user unpacks, and the same files unpacked beside it.
+# dist/: the zip a Windows user unpacks (CPack, from the install rules of
+# cmake/WindowsPlugin.cmake), and the same files unpacked beside it.
 package() {
-    local version name artefacts stage
-    version=$(sed -n 's/^project(BrassgateOrgan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-    name="Brassgate Organ $version for Windows"
-    artefacts="$win_dir/BrassgateOrgan_artefacts/Release"
-    stage="dist/$name"
+    local zip
     rm -rf dist
-    mkdir -p "$stage/Presets"
-    cp -r "$artefacts/VST3/Brassgate Organ.vst3" "$stage/"
-    cp "$artefacts/Standalone/Brassgate Organ.exe" "$stage/"
-    cp "$win_dir"/factory-presets/vst3/*.vstpreset "$stage/Presets/"
-    # Windows line ends, for Notepad.
-    sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' cmake/windows/Install.txt > "$stage/Install.txt"
-    (cd dist && zip -qrX "BrassgateOrgan-$version-windows-x64.zip" "$name")
-    echo "Wrote dist/BrassgateOrgan-$version-windows-x64.zip:"
-    (cd dist && unzip -l "BrassgateOrgan-$version-windows-x64.zip" | sed -n '4,$p' | grep -v '\.vstpreset$')
-    echo "  ... and $(ls "$stage/Presets" | wc -l) factory presets in Presets/"
+    (cd "$win_dir" && cpack -G ZIP --config CPackConfig.cmake > cpack.log) || { cat "$win_dir/cpack.log"; exit 1; }
+    rm -rf dist/_CPack_Packages
+    zip=$(ls dist/*.zip)
+    (cd dist && cmake -E tar xf "$(basename "$zip")")
+    echo "Wrote $zip:"
+    (cd dist && cmake -E tar tf "$(basename "$zip")" | grep -v '\.vstpreset$' | sed 's/^/  /')
+    echo "  ... and $(cd dist && cmake -E tar tf "$(basename "$zip")" | grep -c '\.vstpreset$') factory presets in Presets/"
 }
 
 # The editor of the Windows module in a window on a virtual display, a chord

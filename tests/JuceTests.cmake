@@ -9,7 +9,7 @@ add_executable(processor_tests
     processor/RoomReverbTest.cpp)
 target_include_directories(processor_tests PRIVATE processor support)
 target_link_libraries(processor_tests PRIVATE BrassgateOrgan GTest::gtest)
-gtest_discover_tests(processor_tests DISCOVERY_TIMEOUT 120)
+brassgate_add_gtests(processor_tests)
 # The plug-in target compiles JUCE privately: take over its headers and settings.
 target_include_directories(processor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,INCLUDE_DIRECTORIES>)
 target_compile_definitions(processor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,COMPILE_DEFINITIONS>)
@@ -18,11 +18,13 @@ target_compile_definitions(processor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOr
 add_executable(host_tests processor/TestMain.cpp host/HostTest.cpp)
 target_link_libraries(host_tests PRIVATE brassgate_juce_host GTest::gtest)
 target_compile_definitions(host_tests PRIVATE
-    BRASSGATE_VST3_PATH="${BRASSGATE_VST3_BUNDLE}"
+    BRASSGATE_VST3_PATH="${BRASSGATE_VST3_RUN_PATH}"
+    BRASSGATE_VENDOR="${BRASSGATE_VENDOR}"
+    BRASSGATE_VERSION="${PROJECT_VERSION}"
     # Damaged saved states: every input that ever broke a restore is kept here.
-    BRASSGATE_DAMAGED_STATES="${CMAKE_CURRENT_SOURCE_DIR}/data/damaged-states")
+    BRASSGATE_DAMAGED_STATES="${BRASSGATE_TEST_DATA}/damaged-states")
 add_dependencies(host_tests BrassgateOrgan_VST3)
-gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 120)
+brassgate_add_gtests(host_tests)
 
 # Tests of the editor and its controls: they link the plug-in's shared code like the
 # processor tests. They draw into images only and need no display.
@@ -35,7 +37,7 @@ add_executable(editor_tests
 target_include_directories(editor_tests PRIVATE editor $<TARGET_PROPERTY:BrassgateOrgan,INCLUDE_DIRECTORIES>)
 target_compile_definitions(editor_tests PRIVATE $<TARGET_PROPERTY:BrassgateOrgan,COMPILE_DEFINITIONS>)
 target_link_libraries(editor_tests PRIVATE BrassgateOrgan GTest::gtest)
-gtest_discover_tests(editor_tests DISCOVERY_TIMEOUT 120)
+brassgate_add_gtests(editor_tests)
 
 # The editor as a host opens it, inside the built VST3 module.
 target_sources(host_tests PRIVATE editor/HostEditorTest.cpp)
@@ -46,7 +48,7 @@ target_sources(host_tests PRIVATE
     ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
     ${PROJECT_SOURCE_DIR}/source/engine/ParameterTable.cpp)
 target_include_directories(host_tests PRIVATE ${PROJECT_SOURCE_DIR}/source/processor ${PROJECT_SOURCE_DIR}/source/engine)
-target_compile_definitions(host_tests PRIVATE BRASSGATE_VST3_PRESETS="${BRASSGATE_VST3_PRESETS}")
+target_compile_definitions(host_tests PRIVATE BRASSGATE_VST3_PRESETS="${BRASSGATE_RUN_PATH_PREFIX}${BRASSGATE_VST3_PRESETS}")
 add_dependencies(host_tests factory_presets)
 
 # The fuzz target on the state restore path a host takes (scripts/sanitize.sh).
@@ -65,6 +67,11 @@ if(BRASSGATE_FUZZ)
     add_dependencies(state_fuzzer BrassgateOrgan_VST3 BrassgateOrgan_LV2)
 endif()
 
+# What follows needs the LV2 plug-in and Linux hosts (lilv, Ardour).
+if(NOT BRASSGATE_WITH_LV2)
+    return()
+endif()
+
 # The built LV2 bundle read with lilv, as LV2 hosts read it.
 add_executable(lv2_tests lv2/Lv2BundleTest.cpp
     ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
@@ -74,11 +81,12 @@ target_link_libraries(lv2_tests PRIVATE brassgate_juce_host PkgConfig::LILV GTes
 target_compile_definitions(lv2_tests PRIVATE
     BRASSGATE_LV2_BUNDLE="${BRASSGATE_LV2_BUNDLE}"
     JucePlugin_LV2URI="${BRASSGATE_LV2_URI}"
+    BRASSGATE_VENDOR="${BRASSGATE_VENDOR}"
     # Damaged states of both kinds: as the LV2 wrapper stores them, and the plug-in's own.
     BRASSGATE_DAMAGED_LV2_STATES="${CMAKE_CURRENT_SOURCE_DIR}/data/damaged-lv2-states"
     BRASSGATE_DAMAGED_STATES="${CMAKE_CURRENT_SOURCE_DIR}/data/damaged-states")
 add_dependencies(lv2_tests factory_presets)
-gtest_discover_tests(lv2_tests DISCOVERY_TIMEOUT 120)
+brassgate_add_gtests(lv2_tests)
 
 # The command-line tools: help, and a distinct error for each kind of mistake.
 add_test(NAME Tools.render COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tools/cli_test.sh render $<TARGET_FILE:render> ${PROJECT_SOURCE_DIR}
@@ -94,7 +102,8 @@ foreach(_format vst3 lv2)
     add_test(NAME Ardour.${_format}
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/ardour/run.sh
                      "${BRASSGATE_VST3_BUNDLE}" "${BRASSGATE_LV2_BUNDLE}" "${BRASSGATE_VST3_PRESETS}" ${_format})
-    set_tests_properties(Ardour.${_format} PROPERTIES TIMEOUT 400 LABELS ardour)
+    set_tests_properties(Ardour.${_format} PROPERTIES TIMEOUT 400 LABELS ardour ENVIRONMENT
+        "BRASSGATE_VENDOR=${BRASSGATE_VENDOR};BRASSGATE_PRODUCT=${BRASSGATE_PRODUCT};BRASSGATE_PRESET_COUNT=${BRASSGATE_PRESET_COUNT}")
 endforeach()
 
 # The audio thread of the built VST3 and LV2, watched by a probe loaded ahead

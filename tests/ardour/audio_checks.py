@@ -16,10 +16,13 @@ rotor turns on from wherever it was. "Same" and "different" therefore compare
 spectra: the power in third-octave bands, averaged over the held chord.
 """
 
-import struct
+import os
 import sys
 
 import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "audiofiles"))
+from audiofiles import read_wav  # noqa: E402
 
 SAME_DB = 1.5       # two renders of one state differ by less than this (mean over the bands)
 DIFFERENT_DB = 2.0  # renders of different registrations differ by more
@@ -27,32 +30,10 @@ DIFFERENT_DB = 2.0  # renders of different registrations differ by more
 
 def read_channel(path):
     """One mono WAV file (16-bit integer or 32-bit float) as samples scaled to +-1, and its rate."""
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
-        raise ValueError(f"{path}: not a WAV file")
-    fmt = samples = None
-    pos = 12
-    while pos + 8 <= len(data):
-        tag, size = data[pos:pos + 4], struct.unpack_from("<I", data, pos + 4)[0]
-        body = data[pos + 8:pos + 8 + size]
-        if tag == b"fmt ":
-            fmt = struct.unpack_from("<HHIIHH", body)
-            if fmt[0] == 0xFFFE:  # WAVE_FORMAT_EXTENSIBLE: the sub-format's tag
-                fmt = (struct.unpack_from("<H", body, 24)[0],) + fmt[1:]
-        elif tag == b"data":
-            samples = body
-        pos += 8 + size + (size & 1)
-    if fmt is None or samples is None:
-        raise ValueError(f"{path}: no format or no data")
-    tag, channels, rate, _, _, bits = fmt
-    if channels != 1:
-        raise ValueError(f"{path}: {channels} channels, expected one")
-    if tag == 3 and bits == 32:
-        return np.frombuffer(samples[:len(samples) // 4 * 4], dtype="<f4").astype(float), rate
-    if tag == 1 and bits == 16:
-        return np.frombuffer(samples[:len(samples) // 2 * 2], dtype="<i2") / 32768.0, rate
-    raise ValueError(f"{path}: unsupported sample format {tag}/{bits} bits")
+    samples, rate = read_wav(path)
+    if samples.shape[1] != 1:
+        raise ValueError(f"{path}: {samples.shape[1]} channels, expected one")
+    return samples[:, 0], rate
 
 
 def read(paths):
@@ -140,7 +121,7 @@ def main():
                        f"RMS before {before:.2e}, after {after:.2e}")
             else:
                 report(False, f"audio check {kind}", "unknown check")
-        except (KeyError, ValueError, OSError, struct.error) as e:
+        except (KeyError, ValueError, OSError, RuntimeError) as e:
             report(False, f"audio check {' '.join(words[1:])}", str(e))
 
     return 1 if failed else 0

@@ -7,7 +7,7 @@
 #
 #   run.sh VST3_BUNDLE LV2_BUNDLE VST3_PRESET_FOLDER [vst3] [lv2]
 #
-# Needs Debian's ardour (ardour7-lua, ardour-vst3-scanner) and python3-numpy.
+# Needs Debian's ardour (ardour7-lua, ardour-vst3-scanner), python3-numpy and python3-soundfile.
 # Everything Ardour writes (configuration, plug-in index, sessions, renders)
 # stays in a temporary folder: the user's own Ardour setup is neither read nor
 # changed. Each Ardour run is bounded by a timeout, and ended early when it
@@ -31,19 +31,20 @@ here=$(cd "$(dirname "$0")" && pwd)
 scanner=/usr/lib/ardour7/ardour-vst3-scanner
 stage_timeout=${STAGE_TIMEOUT:-120}
 stall_seconds=${STALL_SECONDS:-20}
-vendor="Orrinmoor"
-product="Brassgate Organ"
-presets_expected=25
+# The product's names and preset count, from CMakeLists.txt and the preset table (ctest sets them).
+vendor=${BRASSGATE_VENDOR:?set by ctest}
+product=${BRASSGATE_PRODUCT:?set by ctest}
+presets_expected=${BRASSGATE_PRESET_COUNT:?set by ctest}
 
-python=/usr/bin/python3 # Debian's, with python3-numpy
+python=/usr/bin/python3 # Debian's, with python3-numpy and python3-soundfile
 for tool in ardour7-lua "$python" timeout; do
     if ! command -v "$tool" >/dev/null; then
-        echo "FAIL: $tool is not installed (Debian: apt-get install ardour python3-numpy)"
+        echo "FAIL: $tool is not installed (Debian: apt-get install ardour python3-numpy python3-soundfile)"
         exit 1
     fi
 done
-if ! "$python" -c "import numpy" 2>/dev/null; then
-    echo "FAIL: numpy is not installed (Debian: apt-get install python3-numpy)"
+if ! "$python" -c "import numpy, soundfile" 2>/dev/null; then
+    echo "FAIL: numpy or soundfile is not installed (Debian: apt-get install python3-numpy python3-soundfile)"
     exit 1
 fi
 

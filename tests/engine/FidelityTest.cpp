@@ -88,6 +88,13 @@ TEST_P (Fidelity, OwnKernelsMatchTheLibraryInEveryOutputSample)
     }
 }
 
+// GoogleTest lists a parameterised case by its value; a scenario is named by
+// its name alone, not dumped byte by byte.
+namespace scenarios
+{
+void PrintTo (const Scenario& scenario, std::ostream* os) { *os << scenario.name; }
+} // namespace scenarios
+
 INSTANTIATE_TEST_SUITE_P (TenSecondsAt48kHz, Fidelity, ::testing::ValuesIn (allScenarios()),
                           [] (const ::testing::TestParamInfo<scenarios::Scenario>& info) {
                               std::string name;

@@ -309,7 +309,7 @@ TEST_F (Lv2Bundle, DescribesAReleaseWithoutAnEmptyMailbox)
     LilvNode* maintainerProperty = node ("http://usefulinc.com/ns/doap#maintainer");
     LilvNode* maintainer = lilv_world_get (world, uri, maintainerProperty, nullptr);
     ASSERT_NE (maintainer, nullptr);
-    EXPECT_EQ (literal (maintainer, "http://xmlns.com/foaf/0.1/name"), "Orrinmoor");
+    EXPECT_EQ (literal (maintainer, "http://xmlns.com/foaf/0.1/name"), BRASSGATE_VENDOR);
     EXPECT_EQ (literal (maintainer, "http://xmlns.com/foaf/0.1/mbox"), "");
     lilv_node_free (maintainer);
     lilv_node_free (maintainerProperty);

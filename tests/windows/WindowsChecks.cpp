@@ -7,6 +7,10 @@
 //   windows_checks --show-editor SECONDS   holds the editor on screen, a chord
 //                                          playing, for a screenshot; prints
 //                                          where its window is
+//   windows_checks --click-editor STOPFILE holds the editor on screen for clicks
+//                                          (editor_clicks.sh) until STOPFILE
+//                                          exists; prints where its window is
+//                                          and each organ type the host sees
 
 #include "SineKernel.h"
 
@@ -135,6 +139,46 @@ int showEditorFor (double seconds)
     editor.reset();
     return audio.allFinite ? 0 : 1;
 }
+
+// The editor on screen for a person's clicks, as a host shows it: prints where
+// it is, then the organ type each time the host sees it change, until the file
+// `stop` exists (or two minutes have passed).
+int clickEditorUntil (const juce::File& stop)
+{
+    auto instance = load (48000.0, 512);
+    if (instance == nullptr)
+    {
+        std::cerr << "windows_checks: cannot load " << BRASSGATE_VST3_PATH << "\n";
+        return 1;
+    }
+    juce::AudioProcessorParameter* organType = nullptr;
+    for (auto* p : instance->getParameters())
+        if (p->getName (100) == "Organ Type")
+            organType = p;
+    auto editor = showEditor (*instance);
+    if (editor == nullptr || organType == nullptr)
+        return 1;
+
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (500);
+    const auto area = editor->getScreenBounds();
+    std::cout << "editor on screen at " << area.getX() << " " << area.getY() << " " << area.getWidth() << " "
+              << area.getHeight() << std::endl;
+
+    auto shown = organType->getValue();
+    std::cout << "Organ Type: " << organType->getCurrentValueAsText() << std::endl;
+    const auto giveUpAt = juce::Time::getMillisecondCounterHiRes() + 120000.0;
+    while (! stop.existsAsFile() && juce::Time::getMillisecondCounterHiRes() < giveUpAt)
+    {
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+        if (organType->getValue() != shown)
+        {
+            shown = organType->getValue();
+            std::cout << "Organ Type: " << organType->getCurrentValueAsText() << std::endl;
+        }
+    }
+    editor.reset();
+    return stop.existsAsFile() ? 0 : 1;
+}
 } // namespace
 
 TEST (WindowsModule, EnginesRunTheWidestInstructionSetHighwayFindsHere)
@@ -214,6 +258,8 @@ int main (int argc, char** argv)
 
     if (argc == 3 && juce::String (argv[1]) == "--show-editor")
         return showEditorFor (juce::String (argv[2]).getDoubleValue());
+    if (argc == 3 && juce::String (argv[1]) == "--click-editor")
+        return clickEditorUntil (juce::File (juce::String (argv[2])));
 
     testing::InitGoogleTest (&argc, argv);
     return RUN_ALL_TESTS();

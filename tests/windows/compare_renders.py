@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Renders the same MIDI through the Windows build (under Wine) and the Linux
 build, and compares the two sample by sample.
 
@@ -17,12 +17,14 @@ differs by more than the limit (1e-5), or if a render is silent.
                      --windows-vst3 PATH --windows-engine-render EXE --source DIR --out DIR
 """
 import argparse
-import array
-import math
 import os
-import struct
 import subprocess
 import sys
+
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "audiofiles"))
+from audiofiles import read_wav, write_midi  # noqa: E402
 
 LIMIT = 1e-5
 TARGET = 1e-6
@@ -35,69 +37,39 @@ def midi_file(path, notes, hold_seconds, controllers=()):
     events = [(0, bytes([0xB0, c, v])) for c, v in controllers]
     events += [(10, bytes([0x90, n, 100])) for n in notes]
     events += [(10 + int(hold_seconds * ticks_per_second), bytes([0x80, n, 0])) for n in notes]
-    track, now = b"", 0
-    for tick, message in sorted(events, key=lambda e: e[0]):
-        delta, now = tick - now, tick
-        varlen = [delta & 0x7F]
-        while delta > 0x7F:
-            delta >>= 7
-            varlen.insert(0, (delta & 0x7F) | 0x80)
-        track += bytes(varlen) + message
-    track += b"\x00\xff\x2f\x00"
-    with open(path, "wb") as f:
-        f.write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480))
-        f.write(b"MTrk" + struct.pack(">I", len(track)) + track)
+    write_midi(path, events, ticks_per_beat=480)
 
 
-def read_wav(path):
-    """The samples of a 32-bit float WAV file, interleaved, and its channel count."""
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
-        raise ValueError(f"{path} is not a WAV file")
-    at, channels, samples = 12, None, None
-    while at + 8 <= len(data):
-        chunk, size = data[at:at + 4], struct.unpack_from("<I", data, at + 4)[0]
-        if chunk == b"fmt ":
-            tag, channels, _, _, _, bits = struct.unpack_from("<HHIIHH", data, at + 8)
-            if bits != 32 or tag not in (3, 0xFFFE):
-                raise ValueError(f"{path} is not 32-bit float")
-        elif chunk == b"data":
-            samples = array.array("f", data[at + 8:at + 8 + size])
-        at += 8 + size + (size & 1)
-    if sys.byteorder != "little":
-        samples.byteswap()
-    return samples, channels
+def read_render(path):
+    """The samples of a 32-bit float WAV file, a column per channel."""
+    return read_wav(path)[0]
 
 
 def read_raw(path):
-    samples = array.array("f")
-    with open(path, "rb") as f:
-        samples.frombytes(f.read())
-    return samples, 2
+    """The engines' raw stereo renders (engine_render): 32-bit floats, interleaved."""
+    return np.fromfile(path, dtype="<f4").astype(np.float64).reshape(-1, 2)
 
 
-def compare(name, linux, windows):
-    """Worst difference, where, peak level; problems as a list of texts."""
-    (a, channels), (b, _) = linux, windows
+def compare(name, a, b):
+    """Worst difference, the frame where it is, peak level; problems as a list of texts."""
     problems = []
-    if len(a) != len(b):
-        problems.append(f"{len(a)} samples on Linux, {len(b)} on Windows")
-    worst, where, peak = 0.0, 0, 0.0
-    for i, (x, y) in enumerate(zip(a, b)):
-        if not (math.isfinite(x) and math.isfinite(y)):
-            problems.append(f"sample {i} is not finite")
-            break
-        d = abs(x - y)
-        if d > worst:
-            worst, where = d, i
-        if abs(x) > peak:
-            peak = abs(x)
+    if a.shape != b.shape:
+        problems.append(f"{a.shape[0]} frames of {a.shape[1]} channels on Linux, {b.shape[0]} of {b.shape[1]} on Windows")
+    frames, channels = min(len(a), len(b)), min(a.shape[1], b.shape[1])
+    a, b = a[:frames, :channels], b[:frames, :channels]
+    finite = np.isfinite(a) & np.isfinite(b)
+    if not finite.all():
+        problems.append(f"frame {int(np.argwhere(~finite)[0][0])} is not finite")
+        a, b = np.where(finite, a, 0.0), np.where(finite, b, 0.0)
+    difference = np.abs(a - b)
+    where = int(np.unravel_index(np.argmax(difference), difference.shape)[0]) if difference.size else 0
+    worst = float(difference.max()) if difference.size else 0.0
+    peak = float(np.abs(a).max()) if a.size else 0.0
     if peak < 1e-3:
         problems.append("silent")
     if worst > LIMIT:
         problems.append(f"differs by more than {LIMIT:g}")
-    return worst, where // channels, peak, problems
+    return worst, where, peak, problems
 
 
 def run(command):
@@ -159,7 +131,7 @@ def main():
         run([linux_render, "--plugin", linux_vst3, "--midi", midi, "--out", linux_wav] + options)
         run(wine + [args.windows_render, "--plugin", args.windows_vst3, "--midi", windows_path(midi),
                     "--out", windows_path(windows_wav)] + options)
-        worst, where, peak, problems = compare(name, read_wav(linux_wav), read_wav(windows_wav))
+        worst, where, peak, problems = compare(name, read_render(linux_wav), read_render(windows_wav))
         rows.append((f"{name} ({rate} Hz, blocks of {block})", worst, where, peak, problems))
 
     linux_listed = run([linux_engine, os.path.join(out, "linux")])

@@ -6,7 +6,6 @@
 #   screenshot.sh WINE_RUN WINE_PREFIX WINDOWS_CHECKS OUT.png
 set -euo pipefail
 wine_run=$1 prefix=$2 checks=$3 out=$4
-here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -26,5 +25,5 @@ fi
 sleep 2 # let it paint a few frames
 xwd -root -silent > "$work/screen.xwd"
 wait "$pid"
-# shellcheck disable=SC2086 # the area is four numbers
-python3 "$here/xwd_to_png.py" "$work/screen.xwd" "$out" $area
+read -r x y w h <<< "$area"
+convert "xwd:$work/screen.xwd" -crop "${w}x${h}+${x}+${y}" +repage "$out"

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Writes demo/demo.mid: a short gospel-blues shuffle in F that shows off the organ.
 
 Channel 1 carries everything. Over sixteen bars the left hand comps chords, the
@@ -6,9 +6,13 @@ right hand plays a melody with grace notes, the 16' drawbar walks, the upper
 drawbars come out at the turnaround (controllers 41 to 49), the rotary speaker
 goes fast in bar 9 and back to slow for the last two bars (controller 1), and
 the expression pedal (controller 11) swells into the climax.
-Run it from the repository root; it uses only the standard library.
+Run it from the repository root with Debian's Python (python3-mido).
 """
-import struct
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "audiofiles"))
+from audiofiles import write_midi  # noqa: E402
 
 PPQ = 480
 BPM = 96
@@ -107,25 +111,6 @@ for i in range(9):
 end_tick = at(17, 2.0)
 
 
-def varlen(value):
-    out = [value & 0x7F]
-    value >>= 7
-    while value:
-        out.insert(0, (value & 0x7F) | 0x80)
-        value >>= 7
-    return bytes(out)
-
-
-track = bytearray()
-track += varlen(0) + b"\xff\x51\x03" + struct.pack(">I", 60_000_000 // BPM)[1:]
-track += varlen(0) + b"\xff\x03" + varlen(len(b"Brassgate demo")) + b"Brassgate demo"
-last = 0
-for tick, _, data in sorted(events, key=lambda e: (e[0], e[1])):
-    track += varlen(tick - last) + data
-    last = tick
-track += varlen(max(0, end_tick - last)) + b"\xff\x2f\x00"
-
-with open("demo/demo.mid", "wb") as f:
-    f.write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, PPQ))
-    f.write(b"MTrk" + struct.pack(">I", len(track)) + track)
+write_midi("demo/demo.mid", [(tick, data) for tick, _, data in sorted(events, key=lambda e: (e[0], e[1]))],
+           ticks_per_beat=PPQ, beats_per_minute=BPM, track_name="Brassgate demo", end_tick=end_tick)
 print("wrote demo/demo.mid")
