@@ -53,8 +53,14 @@ public:
     // with more than two channels it is left out and further channels are
     // left as they are. The taps see the chain before the reverb.
     template <class Events>
+    void process (const BlockSettings& settings, const Events& events, float* const* channels, int numChannels, int numSamples)
+    {
+        process (settings, events, channels, numChannels, numSamples, StageTaps {});
+    }
+
+    template <class Events>
     void process (const BlockSettings& settings, const Events& events, float* const* channels, int numChannels, int numSamples,
-                  const StageTaps& taps = {})
+                  const StageTaps& taps)
     {
         const int length = std::max (0, numSamples);
         int done = 0; // samples rendered so far
