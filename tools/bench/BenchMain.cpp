@@ -14,6 +14,7 @@
 #include <hwy/targets.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
@@ -24,7 +25,8 @@ namespace
 #endif
 
 constexpr double sampleRate = 48000.0; // Hz
-constexpr int blockSize = 512;         // samples
+constexpr int blockSize = 512;         // samples, through the VST3
+constexpr int smallBlockSize = 64;     // samples, both organs through lilv
 
 const juce::String toneWheelPeer ("http://gareus.org/oss/lv2/b_synth");
 const juce::String comboPeer ("http://studionumbersix.com/foo/lv2/yc20");
@@ -108,6 +110,20 @@ void configureOurs (juce::AudioPluginInstance& plugin, const Scenario& s)
             set (name, 1.0f);
     set ("Leslie Speed", s.fast ? 0.85f : 0.15f);
     set ("Chorus/Vibrato", 0.3f); // chorus on
+}
+
+// Our LV2 takes its registration as MIDI, like the peer: the drawbars with
+// controllers 41 to 49 (127 fully out) and the rotary speaker fast with
+// controller 1; its other settings stay at their defaults (chorus 30 %).
+juce::MidiMessageSequence withOurControllers (juce::MidiMessageSequence seq, const Scenario& s)
+{
+    if (s.allDrawbarsOut)
+        for (int c = 41; c <= 49; ++c)
+            seq.addEvent (juce::MidiMessage::controllerEvent (1, c, 127), 0.0);
+    if (s.fast)
+        seq.addEvent (juce::MidiMessage::controllerEvent (1, 1, 127), 0.0);
+    seq.sort();
+    return seq;
 }
 
 // The tone-wheel peer takes its drawbars as controllers 70 to 78 (0 fully out)
@@ -255,74 +271,110 @@ int main (int argc, char* argv[])
     settings.blockSize = blockSize;
     settings.channels = 2;
     settings.tailSeconds = 0.0;
+    MidiRenderer::Settings smallBlocks = settings;
+    smallBlocks.blockSize = smallBlockSize;
 
-    std::cout << "Real-time factor (seconds of audio per CPU second, one thread), " << sampleRate / 1000.0
-              << " kHz, " << blockSize << "-sample blocks, " << seconds << " s per scenario, best of " << rounds
-              << " alternating rounds\n";
-    std::cout << "Processor: " << processorName() << "; engines' instruction set: " << sinekernel::instructionSetName() << "\n\n";
-    std::cout << juce::String ("scenario").paddedRight (' ', 11) << column ("ours", 8) << column ("peer", 8) << column ("ratio", 7)
-              << "    levels dBFS, peak / RMS: ours; peer\n";
+    // The freshly built LV2 is the one played: lilv reads its folder and the
+    // system's, but not ~/.lv2, where an older copy may be installed (with two
+    // copies of one plug-in, lilv may load either one's library).
+    {
+        const char* path = std::getenv ("LV2_PATH");
+        const auto builtFolder = juce::File (BRASSGATE_DEFAULT_LV2).getParentDirectory().getFullPathName();
+        const juce::String systemFolders ("/usr/lib/x86_64-linux-gnu/lv2:/usr/lib/aarch64-linux-gnu/lv2:/usr/lib/lv2:/usr/local/lib/lv2");
+        setenv ("LV2_PATH", (builtFolder + ":" + (path != nullptr ? juce::String (path) : systemFolders)).toRawUTF8(), 1);
+    }
+
+    std::cout << "Real-time factor (seconds of audio per CPU second, one thread), " << sampleRate / 1000.0 << " kHz, " << seconds
+              << " s per scenario, best of " << rounds << " alternating rounds\n";
+    std::cout << "Processor: " << processorName() << "; engines' instruction set: " << sinekernel::instructionSetName() << "\n";
 
     bool anySilent = false;
     juce::StringArray peerErrors;
-    for (const auto& s : scenarios)
+
+    // One table: every scenario (or, with small blocks, the tone-wheel ones),
+    // ours through the VST3 in 512-sample blocks, or, with small blocks, ours
+    // and the peer both as LV2 through lilv, as lean a host for each.
+    auto table = [&] (bool small) -> bool
     {
-        if (! only.isEmpty() && ! only.contains (s.name))
-            continue;
-        const auto seq = notesOf (s, seconds);
-        const auto& peer = s.organType == 0 ? toneWheelPeer : comboPeer;
-        bool peerUsable = withPeers;
+        const auto& blocks = small ? smallBlocks : settings;
+        std::cout << "\n" << blocks.blockSize << "-sample blocks; ours through " << (small ? "lilv (LV2)" : "JUCE's VST3 hosting")
+                  << ", the peer through lilv (LV2)\n";
+        std::cout << juce::String ("scenario").paddedRight (' ', 11) << column ("ours", 8) << column ("peer", 8) << column ("ratio", 7)
+                  << "    levels dBFS, peak / RMS: ours; peer\n";
 
-        // Ours and the peer take turns, round after round; each keeps its
-        // fastest round, the one least disturbed by whatever else the machine ran.
-        double ourFactor = 0.0, peerFactor = 0.0;
-        MidiRenderer::Result ours, theirs;
-
-        for (int round = 0; round < rounds; ++round)
+        for (const auto& s : scenarios)
         {
-            juce::String error;
-            auto instance = MidiRenderer::loadPlugin (plugin, settings, error);
-            if (instance == nullptr)
-            {
-                std::cerr << "bench: " << error << "\n";
-                return 1;
-            }
-            configureOurs (*instance, s);
-            ours = MidiRenderer::render (*instance, seq, settings);
-            instance.reset();
-            ourFactor = juce::jmax (ourFactor, realTimeFactor (ours));
+            if ((! only.isEmpty() && ! only.contains (s.name)) || (small && s.organType != 0))
+                continue;
+            const auto seq = notesOf (s, seconds);
+            const auto& peer = s.organType == 0 ? toneWheelPeer : comboPeer;
+            bool peerUsable = withPeers;
 
-            if (peerUsable)
+            // Ours and the peer take turns, round after round; each keeps its
+            // fastest round, the one least disturbed by whatever else the machine ran.
+            double ourFactor = 0.0, peerFactor = 0.0;
+            MidiRenderer::Result ours, theirs;
+
+            for (int round = 0; round < rounds; ++round)
             {
-                if (Lv2Host::render (peer, withPeerControllers (seq, s), settings, peerControls (s), theirs, error))
-                    peerFactor = juce::jmax (peerFactor, realTimeFactor (theirs));
+                juce::String error;
+                if (small)
+                {
+                    if (! Lv2Host::render (JucePlugin_LV2URI, withOurControllers (seq, s), blocks, {}, ours, error))
+                    {
+                        std::cerr << "bench: " << error << "\n";
+                        return false;
+                    }
+                }
                 else
                 {
-                    peerUsable = false;
-                    peerErrors.addIfNotAlreadyThere (peer + ": " + error);
+                    auto instance = MidiRenderer::loadPlugin (plugin, blocks, error);
+                    if (instance == nullptr)
+                    {
+                        std::cerr << "bench: " << error << "\n";
+                        return false;
+                    }
+                    configureOurs (*instance, s);
+                    ours = MidiRenderer::render (*instance, seq, blocks);
+                }
+                ourFactor = juce::jmax (ourFactor, realTimeFactor (ours));
+
+                if (peerUsable)
+                {
+                    if (Lv2Host::render (peer, withPeerControllers (seq, s), blocks, peerControls (s), theirs, error))
+                        peerFactor = juce::jmax (peerFactor, realTimeFactor (theirs));
+                    else
+                    {
+                        peerUsable = false;
+                        peerErrors.addIfNotAlreadyThere (peer + ": " + error);
+                    }
                 }
             }
+
+            // An organ with notes held must sound to the end; one that does not has
+            // stopped working, and its speed means nothing.
+            const bool notesHeld = ! s.held.empty() || s.phrase;
+            const bool oursSilent = notesHeld && decibels (heldLevel (ours, seconds)) < -80.0f;
+            const bool peerSilent = peerUsable && notesHeld && decibels (heldLevel (theirs, seconds)) < -80.0f;
+            anySilent = anySilent || oursSilent || peerSilent;
+
+            juce::String peerColumn ("-"), ratioColumn ("-"), peerLevels;
+            if (peerUsable)
+            {
+                peerColumn = peerSilent ? "silent" : juce::String (peerFactor, 1);
+                ratioColumn = oursSilent || peerSilent ? "-" : juce::String (ourFactor / peerFactor, 2);
+                peerLevels = "; " + juce::String (decibels (theirs.peak), 1) + " / " + juce::String (decibels (theirs.rms), 1);
+            }
+
+            std::cout << juce::String (s.name).paddedRight (' ', 11) << column (oursSilent ? "silent" : juce::String (ourFactor, 1), 8)
+                      << column (peerColumn, 8) << column (ratioColumn, 7) << "    " << juce::String (decibels (ours.peak), 1) << " / "
+                      << juce::String (decibels (ours.rms), 1) << peerLevels << std::endl;
         }
+        return true;
+    };
 
-        // An organ with notes held must sound to the end; one that does not has
-        // stopped working, and its speed means nothing.
-        const bool notesHeld = ! s.held.empty() || s.phrase;
-        const bool oursSilent = notesHeld && decibels (heldLevel (ours, seconds)) < -80.0f;
-        const bool peerSilent = peerUsable && notesHeld && decibels (heldLevel (theirs, seconds)) < -80.0f;
-        anySilent = anySilent || oursSilent || peerSilent;
-
-        juce::String peerColumn ("-"), ratioColumn ("-"), peerLevels;
-        if (peerUsable)
-        {
-            peerColumn = peerSilent ? "silent" : juce::String (peerFactor, 1);
-            ratioColumn = oursSilent || peerSilent ? "-" : juce::String (ourFactor / peerFactor, 2);
-            peerLevels = "; " + juce::String (decibels (theirs.peak), 1) + " / " + juce::String (decibels (theirs.rms), 1);
-        }
-
-        std::cout << juce::String (s.name).paddedRight (' ', 11) << column (oursSilent ? "silent" : juce::String (ourFactor, 1), 8)
-                  << column (peerColumn, 8) << column (ratioColumn, 7) << "    " << juce::String (decibels (ours.peak), 1) << " / "
-                  << juce::String (decibels (ours.rms), 1) << peerLevels << std::endl;
-    }
+    if (! table (false) || ! table (true))
+        return 1;
 
     if (withPeers)
         std::cout << "\npeers (LV2, hosted by lilv, the same MIDI): " << toneWheelPeer << " for B3, " << comboPeer
