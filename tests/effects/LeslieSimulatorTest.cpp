@@ -544,7 +544,10 @@ TEST (LeslieSimulator, BlocksGiveTheSamplesOfOneSampleAtATime)
         {
             std::vector<float> in ((size_t) stretch.length), l ((size_t) stretch.length), r ((size_t) stretch.length);
             for (auto& x : in)
-                x = 0.6f * std::sin (0.013f * static_cast<float> (n++)) + 0.3f * std::sin (0.31f * static_cast<float> (n));
+            {
+                const float t = static_cast<float> (n++);
+                x = 0.6f * std::sin (0.013f * t) + 0.3f * std::sin (0.31f * t);
+            }
             in[100] = std::numeric_limits<float>::quiet_NaN();
 
             for (int start = 0; start < stretch.length; start += 700) // blocks longer than one pass
