@@ -367,7 +367,7 @@ bool render (const juce::String& uri,
             if (workerInterface->end_run != nullptr)
                 workerInterface->end_run (lilv_instance_get_handle (instance));
         }
-        result.cpuSeconds += MidiRenderer::threadCpuSeconds() - cpu0;
+        result.cpuSeconds += MidiRenderer::cpuSecondsSince (cpu0);
         result.processSeconds += juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - t0);
 
         for (int c = 0; c < settings.channels; ++c)

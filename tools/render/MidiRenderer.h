@@ -42,6 +42,12 @@ Result render (juce::AudioPluginInstance& plugin,
 // count the moments another process had the core.
 double threadCpuSeconds();
 
+// The calling thread's CPU time since `start` (a threadCpuSeconds reading),
+// less what reading that clock itself costs (a system call, about a
+// microsecond here, measured once per process): per block, that cost would
+// otherwise weigh on a fast plug-in in small blocks more than on a slow one.
+double cpuSecondsSince (double start);
+
 // Calls progress (if any) with doneSamples / totalSamples, in steps of 5 % and at the end.
 void reportProgress (const std::function<void (double)>& progress, int64_t doneSamples, int64_t totalSamples, double& lastReport);
 
