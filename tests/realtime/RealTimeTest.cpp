@@ -13,6 +13,9 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
