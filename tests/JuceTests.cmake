@@ -47,7 +47,7 @@ target_sources(host_tests PRIVATE
     host/PresetTest.cpp
     ${PROJECT_SOURCE_DIR}/source/processor/FactoryPresets.cpp
     ${PROJECT_SOURCE_DIR}/source/engine/ParameterTable.cpp)
-target_include_directories(host_tests PRIVATE ${PROJECT_SOURCE_DIR}/source/processor ${PROJECT_SOURCE_DIR}/source/engine)
+target_include_directories(host_tests PRIVATE support ${PROJECT_SOURCE_DIR}/source/processor ${PROJECT_SOURCE_DIR}/source/engine)
 target_compile_definitions(host_tests PRIVATE BRASSGATE_VST3_PRESETS="${BRASSGATE_RUN_PATH_PREFIX}${BRASSGATE_VST3_PRESETS}")
 add_dependencies(host_tests factory_presets)
 

@@ -4,6 +4,8 @@
 #include "ParameterTable.h"
 
 #include <cmath>
+#include <memory>
+#include <type_traits>
 
 namespace
 {
@@ -93,41 +95,33 @@ OrganEditor::OrganEditor (OrganProcessor& p)
     addAndMakeVisible (paradiseButton);
     addAndMakeVisible (brakeButton);
 
-    // A control whose parameter is missing stays unbound rather than failing.
-    auto bound = [&state] (ParameterIndex::Index index) { return state.getParameter (idOf (index)) != nullptr; };
-    auto attachSlider = [&] (std::unique_ptr<SliderAttachment>& a, ParameterIndex::Index index, juce::Slider& s)
+    // Binds a control to its parameter with the attachment type the owning
+    // pointer holds. A control whose parameter is missing stays unbound rather
+    // than failing.
+    auto attach = [&state] (auto& attachment, ParameterIndex::Index index, auto& control)
     {
-        if (bound (index))
-            a = std::make_unique<SliderAttachment> (state, idOf (index), s);
-    };
-    auto attachButton = [&] (std::unique_ptr<ButtonAttachment>& a, ParameterIndex::Index index, juce::Button& b)
-    {
-        if (bound (index))
-            a = std::make_unique<ButtonAttachment> (state, idOf (index), b);
-    };
-    auto attachBox = [&] (std::unique_ptr<ComboBoxAttachment>& a, ParameterIndex::Index index, juce::ComboBox& c)
-    {
-        if (bound (index))
-            a = std::make_unique<ComboBoxAttachment> (state, idOf (index), c);
+        using Attachment = typename std::decay_t<decltype (attachment)>::element_type;
+        if (state.getParameter (idOf (index)) != nullptr)
+            attachment = std::make_unique<Attachment> (state, idOf (index), control);
     };
 
-    attachBox (organTypeAttachment, ParameterIndex::organType, organTypeBox);
-    attachSlider (leslieSpeedAttachment, ParameterIndex::leslieSpeed, leslieKnob);
-    attachSlider (driveAttachment, ParameterIndex::drive, driveKnob);
-    attachSlider (chorusAttachment, ParameterIndex::chorus, chorusKnob);
-    attachSlider (reverbAttachment, ParameterIndex::reverb, reverbKnob);
-    attachSlider (volumeAttachment, ParameterIndex::volume, volumeKnob);
-    attachSlider (keyClickAttachment, ParameterIndex::keyClick, clickKnob);
-    attachButton (percussionAttachment, ParameterIndex::percussion, percButton);
-    attachButton (percSoftAttachment, ParameterIndex::percSoft, percSoftButton);
-    attachButton (percFastAttachment, ParameterIndex::percFast, percFastButton);
-    attachBox (percHarmonicAttachment, ParameterIndex::percHarmonic, percHarmonicBox);
-    attachButton (paradiseModAttachment, ParameterIndex::paradiseMod, paradiseButton);
-    attachButton (leslieBrakeAttachment, ParameterIndex::leslieBrake, brakeButton);
+    attach (organTypeAttachment, ParameterIndex::organType, organTypeBox);
+    attach (leslieSpeedAttachment, ParameterIndex::leslieSpeed, leslieKnob);
+    attach (driveAttachment, ParameterIndex::drive, driveKnob);
+    attach (chorusAttachment, ParameterIndex::chorus, chorusKnob);
+    attach (reverbAttachment, ParameterIndex::reverb, reverbKnob);
+    attach (volumeAttachment, ParameterIndex::volume, volumeKnob);
+    attach (keyClickAttachment, ParameterIndex::keyClick, clickKnob);
+    attach (percussionAttachment, ParameterIndex::percussion, percButton);
+    attach (percSoftAttachment, ParameterIndex::percSoft, percSoftButton);
+    attach (percFastAttachment, ParameterIndex::percFast, percFastButton);
+    attach (percHarmonicAttachment, ParameterIndex::percHarmonic, percHarmonicBox);
+    attach (paradiseModAttachment, ParameterIndex::paradiseMod, paradiseButton);
+    attach (leslieBrakeAttachment, ParameterIndex::leslieBrake, brakeButton);
 
     focusButton.setButtonText ("FOCUS");
     addAndMakeVisible (focusButton);
-    attachButton (focusModeAttachment, ParameterIndex::focusMode, focusButton);
+    attach (focusModeAttachment, ParameterIndex::focusMode, focusButton);
 
     crtOverlay.setVisible (false);
 

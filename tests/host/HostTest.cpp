@@ -1,3 +1,4 @@
+#include "BlockRenders.h"
 #include "ParameterTable.h"
 #include "PluginLoading.h"
 
@@ -339,7 +340,7 @@ TEST (Vst3Module, NotesActAtTheirSampleWhateverTheBlockSize)
     // the first note. ("B3": its random key timing starts the same in every
     // new instance.)
     constexpr int length = 16000; // samples
-    const std::vector<std::pair<int, juce::MidiMessage>> events {
+    const std::vector<blockrenders::TimedMessage> events {
         { 1009, juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100) }, { 3001, juce::MidiMessage::noteOn (1, 67, (juce::uint8) 90) },
         { 5555, juce::MidiMessage::noteOff (1, 60) },                   { 6007, juce::MidiMessage::noteOn (2, 72, (juce::uint8) 127) },
         { 9973, juce::MidiMessage::noteOff (1, 67) },                   { 9973, juce::MidiMessage::noteOff (2, 72) },
@@ -347,37 +348,22 @@ TEST (Vst3Module, NotesActAtTheirSampleWhateverTheBlockSize)
     };
 
     auto render = [&] (const std::vector<int>& blockSizes) {
-        juce::AudioBuffer<float> out (2, length);
         auto instance = load (48000.0, 4096);
-        if (instance == nullptr)
-            return out;
-        juce::AudioBuffer<float> block (2, 4096);
-        size_t next = 0, pattern = 0;
-        for (int start = 0; start < length;)
-        {
-            const int count = std::min (blockSizes[pattern++ % blockSizes.size()], length - start);
-            juce::MidiBuffer midi;
-            for (; next < events.size() && events[next].first < start + count; ++next)
-                midi.addEvent (events[next].second, events[next].first - start);
-            block.setSize (2, count, false, false, true);
-            instance->processBlock (block, midi);
-            for (int c = 0; c < 2; ++c)
-                out.copyFrom (c, start, block, c, 0, count);
-            start += count;
-        }
-        return out;
+        return instance != nullptr ? blockrenders::render (*instance, events, length, blockSizes) : juce::AudioBuffer<float> {};
     };
 
     const auto reference = render ({ 256 });
+    ASSERT_EQ (reference.getNumSamples(), length);
     EXPECT_EQ (reference.getMagnitude (0, 1009), 0.0f);
     EXPECT_GT (reference.getMagnitude (0, 1009, 200), 1.0e-3f);
 
-    for (const auto& blocks : std::vector<std::vector<int>> { { 1 }, { 16 }, { 64 }, { 512 }, { 4096 }, { 3, 700, 64, 1, 2048, 129 } })
+    for (const auto& blocks : blockrenders::blockSizePatterns())
     {
         const auto r = render (blocks);
-        for (int c = 0; c < 2; ++c)
-            for (int n = 0; n < length; ++n)
-                ASSERT_EQ (r.getSample (c, n), reference.getSample (c, n)) << "blocks of " << blocks[0] << ", channel " << c << ", sample " << n;
+        ASSERT_EQ (r.getNumSamples(), length);
+        const auto difference = blockrenders::firstDifference (r, reference);
+        EXPECT_FALSE (difference.has_value()) << "blocks of " << blocks[0] << ": channel " << difference->first << ", sample "
+                                              << difference->second;
     }
 }
 

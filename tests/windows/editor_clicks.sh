@@ -21,6 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 failures=0
+# shellcheck source=editor_on_screen.sh
+. "$(dirname "$0")/editor_on_screen.sh"
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # Where a person clicks, and what each click changes, in the editor's own
@@ -83,12 +85,7 @@ check_click() { # label, editor x, editor y, click x, click y, minimum, region..
 stop="$work/stop"
 "$wine_run" "$prefix" "$checks" --click-editor "Z:$stop" > "$work/host.log" 2>&1 &
 program=$!
-for _ in $(seq 1 120); do
-    grep -q '^editor on screen at' "$work/host.log" && break
-    kill -0 "$program" 2> /dev/null || break
-    sleep 0.5
-done
-read -r ox oy < <(sed -n 's/^editor on screen at \([0-9]*\) \([0-9]*\) .*/\1 \2/p' "$work/host.log")
+read -r ox oy _ < <(editor_area "$work/host.log" "$program") || true
 if [ -z "${ox:-}" ]; then
     cat "$work/host.log"
     fail "VST3: the host did not show the editor"

@@ -11,12 +11,9 @@ trap 'rm -rf "$work"' EXIT
 
 timeout 120 "$wine_run" "$prefix" "$checks" --show-editor 6 > "$work/log" 2>&1 &
 pid=$!
-for _ in $(seq 1 200); do
-    grep -q '^editor on screen at' "$work/log" && break
-    kill -0 "$pid" 2> /dev/null || break
-    sleep 0.5
-done
-area=$(sed -n 's/^editor on screen at \([0-9]*\) \([0-9]*\) \([0-9]*\) \([0-9]*\).*/\1 \2 \3 \4/p' "$work/log")
+# shellcheck source=editor_on_screen.sh
+. "$(dirname "$0")/editor_on_screen.sh"
+area=$(editor_area "$work/log" "$pid" 200)
 if [ -z "$area" ]; then
     echo "screenshot: the editor did not show:"
     cat "$work/log"
