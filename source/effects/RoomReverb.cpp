@@ -1,7 +1,227 @@
+// The room reverb. Its chunks of four samples (processChunksWith) are
+// compiled once per instruction set; the SIMD library picks the widest this
+// processor runs.
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "RoomReverb.cpp"
+#include <hwy/foreach_target.h> // IWYU pragma: keep
+#include <hwy/highway.h>
+
 #include "RoomReverb.h"
 
 #include <algorithm>
 #include <cmath>
+
+HWY_BEFORE_NAMESPACE();
+namespace roomreverb
+{
+namespace HWY_NAMESPACE
+{
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Names this instruction set's variant of RoomReverb::processChunksWith.
+struct Here
+{
+};
+
+template <class V>
+HWY_INLINE V flushTiny (V x)
+{
+    const auto tenth = hn::Set (hn::DFromV<V>(), 0.1f);
+    return hn::Sub (hn::Add (x, tenth), tenth);
+}
+
+// Rows to columns: four vectors of four lanes, in place. The calls are left
+// unqualified so that they resolve only where this is instantiated: a
+// one-lane instruction set has none of these operations and never gets here.
+template <class D>
+HWY_INLINE void transpose (D d, hn::Vec<D>& a, hn::Vec<D>& b, hn::Vec<D>& c, hn::Vec<D>& e)
+{
+    const auto ab0 = InterleaveLower (d, a, b); // a0 b0 a1 b1
+    const auto ce0 = InterleaveLower (d, c, e); // c0 e0 c1 e1
+    const auto ab2 = InterleaveUpper (d, a, b); // a2 b2 a3 b3
+    const auto ce2 = InterleaveUpper (d, c, e); // c2 e2 c3 e3
+    a = ConcatLowerLower (d, ce0, ab0);
+    b = ConcatUpperUpper (d, ce0, ab0);
+    c = ConcatLowerLower (d, ce2, ab2);
+    e = ConcatUpperUpper (d, ce2, ab2);
+}
+
+// The next four slots of a line, wrapping at its end.
+template <class D, class Line>
+HWY_INLINE hn::Vec<D> loadLine (D d, const Line& line)
+{
+    if (line.index + 4 <= line.size)
+        return hn::LoadU (d, line.samples + line.index);
+
+    HWY_ALIGN float slots[4];
+    for (int t = 0, i = line.index; t < 4; ++t, i = i + 1 < line.size ? i + 1 : 0)
+        slots[t] = line.samples[i];
+    return hn::Load (d, slots);
+}
+
+// Writes the next four slots of a line and moves its index past them.
+template <class D, class Line>
+HWY_INLINE void storeLine (D d, hn::Vec<D> v, Line& line)
+{
+    if (line.index + 4 <= line.size)
+    {
+        hn::StoreU (v, d, line.samples + line.index);
+    }
+    else
+    {
+        HWY_ALIGN float slots[4];
+        hn::Store (v, d, slots);
+        for (int t = 0, i = line.index; t < 4; ++t, i = i + 1 < line.size ? i + 1 : 0)
+            line.samples[i] = slots[t];
+    }
+    line.index += 4;
+    if (line.index >= line.size)
+        line.index -= line.size;
+}
+} // namespace HWY_NAMESPACE
+} // namespace roomreverb
+
+template <>
+int RoomReverb::processChunksWith<roomreverb::HWY_NAMESPACE::Here> (float* left, float* right, int numSamples) noexcept
+{
+    namespace hn = hwy::HWY_NAMESPACE;
+    using namespace roomreverb::HWY_NAMESPACE;
+    const hn::CappedTag<float, chunkLength> d;
+    if constexpr (hn::MaxLanes (d) < chunkLength)
+    {
+        return 0;
+    }
+    else
+    {
+        if (! chunked)
+            return 0;
+
+        using V = hn::Vec<decltype (d)>;
+        const bool stereo = right != nullptr;
+        const int sides = stereo ? 2 : 1;
+        const auto half = hn::Set (d, 0.5f);
+        ChunkGains gains;
+
+        int done = 0;
+        for (; done + chunkLength <= numSamples; done += chunkLength)
+        {
+            nextGains (gains, stereo);
+
+            const auto inL = hn::LoadU (d, left + done);
+            HWY_ALIGN float input[chunkLength];
+            hn::Store (stereo ? hn::Mul (hn::Add (inL, hn::LoadU (d, right + done)), hn::Set (d, inputGain))
+                              : hn::Mul (inL, hn::Set (d, inputGain)),
+                       d, input);
+
+            // Each comb's next four outputs, one comb per vector, summed per side
+            // in the combs' order; then turned so that each vector holds four
+            // combs at one sample, for the damping recursion.
+            V out[2];
+            V combSamples[2][numCombs];
+            V combLast[2][numCombs / 4];
+            for (int side = 0; side < sides; ++side)
+            {
+                auto sum = hn::Zero (d);
+                for (int j = 0; j < numCombs; ++j)
+                {
+                    combSamples[side][j] = loadLine (d, combs[(size_t) side][(size_t) j].line);
+                    sum = hn::Add (sum, combSamples[side][j]);
+                }
+                out[side] = sum;
+                for (int g = 0; g < numCombs; g += 4)
+                {
+                    auto* c = combSamples[side] + g;
+                    transpose (d, c[0], c[1], c[2], c[3]);
+                    HWY_ALIGN float last[4];
+                    for (int k = 0; k < 4; ++k)
+                        last[k] = combs[(size_t) side][(size_t) (g + k)].last;
+                    combLast[side][g / 4] = hn::Load (d, last);
+                }
+            }
+
+            for (int t = 0; t < chunkLength; ++t)
+            {
+                const auto damp = hn::Set (d, gains.damp[t]);
+                const auto undamped = hn::Set (d, 1.0f - gains.damp[t]);
+                const auto fb = hn::Set (d, gains.feedback[t]);
+                const auto in = hn::Set (d, input[t]);
+                for (int side = 0; side < sides; ++side)
+                {
+                    for (int g = 0; g < numCombs / 4; ++g)
+                    {
+                        auto& last = combLast[side][g];
+                        auto& sample = combSamples[side][4 * g + t];
+                        last = flushTiny (hn::Add (hn::Mul (sample, undamped), hn::Mul (last, damp)));
+                        sample = flushTiny (hn::Add (in, hn::Mul (last, fb)));
+                    }
+                }
+            }
+
+            for (int side = 0; side < sides; ++side)
+            {
+                for (int g = 0; g < numCombs; g += 4)
+                {
+                    auto* c = combSamples[side] + g;
+                    transpose (d, c[0], c[1], c[2], c[3]);
+                    HWY_ALIGN float last[4];
+                    hn::Store (combLast[side][g / 4], d, last);
+                    for (int k = 0; k < 4; ++k)
+                    {
+                        auto& comb = combs[(size_t) side][(size_t) (g + k)];
+                        comb.last = last[k];
+                        storeLine (d, c[k], comb.line);
+                    }
+                }
+
+                for (auto& allPass : allPasses[(size_t) side])
+                {
+                    const auto buffered = loadLine (d, allPass.line);
+                    storeLine (d, flushTiny (hn::Add (out[side], hn::Mul (buffered, half))), allPass.line);
+                    out[side] = hn::Sub (buffered, out[side]);
+                }
+            }
+
+            const auto dry = hn::LoadU (d, gains.dry);
+            const auto wet1 = hn::LoadU (d, gains.wet1);
+            if (stereo)
+            {
+                const auto wet2 = hn::LoadU (d, gains.wet2);
+                const auto inR = hn::LoadU (d, right + done);
+                hn::StoreU (hn::Add (hn::Add (hn::Mul (out[0], wet1), hn::Mul (out[1], wet2)), hn::Mul (inL, dry)), d, left + done);
+                hn::StoreU (hn::Add (hn::Add (hn::Mul (out[1], wet1), hn::Mul (out[0], wet2)), hn::Mul (inR, dry)), d, right + done);
+            }
+            else
+            {
+                hn::StoreU (hn::Add (hn::Mul (out[0], wet1), hn::Mul (inL, dry)), d, left + done);
+            }
+        }
+        return done;
+    }
+}
+
+namespace roomreverb
+{
+namespace HWY_NAMESPACE
+{
+int processChunks (RoomReverb& reverb, float* left, float* right, int numSamples)
+{
+    return reverb.processChunksWith<Here> (left, right, numSamples);
+}
+} // namespace HWY_NAMESPACE
+} // namespace roomreverb
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace roomreverb
+{
+HWY_EXPORT (processChunks);
+
+int dispatchedChunks (RoomReverb& reverb, float* left, float* right, int numSamples) noexcept
+{
+    return HWY_DYNAMIC_DISPATCH (processChunks) (reverb, left, right, numSamples);
+}
+} // namespace roomreverb
 
 namespace
 {
@@ -56,6 +276,15 @@ void RoomReverb::prepare (double sampleRate)
     }
     reset();
 
+    chunked = true;
+    for (int side = 0; side < 2; ++side)
+    {
+        for (int i = 0; i < numCombs; ++i)
+            chunked = chunked && combSizes[side][i] >= chunkLength;
+        for (int i = 0; i < numAllPasses; ++i)
+            chunked = chunked && allPassSizes[side][i] >= chunkLength;
+    }
+
     const int glideLength = static_cast<int> (std::floor (glideSeconds * sampleRate));
     for (auto* glide : { &damping, &feedback, &dryGain, &wetGain1, &wetGain2 })
         glide->setLength (glideLength);
@@ -91,7 +320,7 @@ void RoomReverb::process (float* const* channels, int numChannels, int numSample
 
 void RoomReverb::processStereo (float* left, float* right, int numSamples) noexcept
 {
-    for (int i = 0; i < numSamples; ++i)
+    for (int i = roomreverb::dispatchedChunks (*this, left, right, numSamples); i < numSamples; ++i)
     {
         const float input = (left[i] + right[i]) * inputGain;
         float outL = 0.0f, outR = 0.0f;
@@ -119,7 +348,7 @@ void RoomReverb::processStereo (float* left, float* right, int numSamples) noexc
 
 void RoomReverb::processMono (float* samples, int numSamples) noexcept
 {
-    for (int i = 0; i < numSamples; ++i)
+    for (int i = roomreverb::dispatchedChunks (*this, samples, nullptr, numSamples); i < numSamples; ++i)
     {
         const float input = samples[i] * inputGain;
         float out = 0.0f;
@@ -156,6 +385,19 @@ float RoomReverb::AllPass::process (float input) noexcept
     return buffered - input;
 }
 
+void RoomReverb::nextGains (ChunkGains& gains, bool stereo) noexcept
+{
+    for (int t = 0; t < chunkLength; ++t)
+    {
+        gains.damp[t] = damping.next();
+        gains.feedback[t] = feedback.next();
+        gains.dry[t] = dryGain.next();
+        gains.wet1[t] = wetGain1.next();
+        // In mono the other side's gain stands still.
+        gains.wet2[t] = stereo ? wetGain2.next() : 0.0f;
+    }
+}
+
 void RoomReverb::Glide::setLength (int samples) noexcept
 {
     length = samples;
@@ -189,3 +431,4 @@ float RoomReverb::Glide::next() noexcept
     current = countdown > 0 ? current + step : target;
     return current;
 }
+#endif

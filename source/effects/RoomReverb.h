@@ -13,6 +13,12 @@
 // the +0.1 -0.1 that flushes tiny values in the filters' states, so the sound
 // is the same to the bit. The lines are sized in prepare, never on the audio
 // thread; process never allocates, locks or calls the system.
+//
+// Four samples at a time, the comb filters run side by side in vector lanes
+// (each comb's recursion stays in its own lane, in its own order) and the
+// all-passes run over the four samples at once, which their lines, longer
+// than four samples, allow; the rest of a block runs a sample at a time. Both
+// ways do the same float operations in the same order.
 class RoomReverb
 {
 public:
@@ -34,6 +40,13 @@ public:
 
     static constexpr int numCombs = 8;     // per channel
     static constexpr int numAllPasses = 4; // per channel
+    static constexpr int chunkLength = 4;  // samples per vector step
+
+    // Whole chunks of chunkLength samples from the start of the block, as
+    // compiled for one instruction set (see RoomReverb.cpp); right is null for
+    // mono. Returns how many samples it did.
+    template <class InstructionSet>
+    int processChunksWith (float* left, float* right, int numSamples) noexcept;
 
 private:
     // A value that glides linearly to a new target over a fixed number of samples.
@@ -78,9 +91,17 @@ private:
     void processMono (float* samples, int numSamples) noexcept;
     void processStereo (float* left, float* right, int numSamples) noexcept;
 
+    // The next chunkLength values of each glide, in order.
+    struct ChunkGains
+    {
+        float damp[chunkLength], feedback[chunkLength], dry[chunkLength], wet1[chunkLength], wet2[chunkLength];
+    };
+    void nextGains (ChunkGains& gains, bool stereo) noexcept;
+
     std::vector<float> storage; // every line's samples, one after another
     std::array<std::array<Comb, numCombs>, 2> combs {};
     std::array<std::array<AllPass, numAllPasses>, 2> allPasses {};
+    bool chunked = false;     // every line is at least chunkLength long
     float inputGain = 0.015f; // linear
     Glide damping;            // damping low-pass coefficient, 0 to 0.4
     Glide feedback;           // comb feedback, 0.7 to 0.98
