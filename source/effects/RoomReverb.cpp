@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 HWY_BEFORE_NAMESPACE();
 namespace roomreverb
@@ -31,53 +32,61 @@ HWY_INLINE V flushTiny (V x)
     return hn::Sub (hn::Add (x, tenth), tenth);
 }
 
-// Rows to columns: four vectors of four lanes, in place. The calls are left
-// unqualified so that they resolve only where this is instantiated: a
-// one-lane instruction set has none of these operations and never gets here.
+// Rows to columns: four vectors of four lanes, in place. Only instruction sets
+// with four lanes or more get here; the one-lane one has no such operations,
+// hence the unqualified calls, looked up only where they are instantiated.
 template <class D>
 HWY_INLINE void transpose (D d, hn::Vec<D>& a, hn::Vec<D>& b, hn::Vec<D>& c, hn::Vec<D>& e)
 {
-    const auto ab0 = InterleaveLower (d, a, b); // a0 b0 a1 b1
-    const auto ce0 = InterleaveLower (d, c, e); // c0 e0 c1 e1
-    const auto ab2 = InterleaveUpper (d, a, b); // a2 b2 a3 b3
-    const auto ce2 = InterleaveUpper (d, c, e); // c2 e2 c3 e3
-    a = ConcatLowerLower (d, ce0, ab0);
-    b = ConcatUpperUpper (d, ce0, ab0);
-    c = ConcatLowerLower (d, ce2, ab2);
-    e = ConcatUpperUpper (d, ce2, ab2);
+    if constexpr (hn::MaxLanes (d) >= 4)
+    {
+        const auto ab0 = InterleaveLower (d, a, b); // a0 b0 a1 b1
+        const auto ce0 = InterleaveLower (d, c, e); // c0 e0 c1 e1
+        const auto ab2 = InterleaveUpper (d, a, b); // a2 b2 a3 b3
+        const auto ce2 = InterleaveUpper (d, c, e); // c2 e2 c3 e3
+        a = ConcatLowerLower (d, ce0, ab0);
+        b = ConcatUpperUpper (d, ce0, ab0);
+        c = ConcatLowerLower (d, ce2, ab2);
+        e = ConcatUpperUpper (d, ce2, ab2);
+    }
 }
 
-// The next four slots of a line, wrapping at its end.
-template <class D, class Line>
-HWY_INLINE hn::Vec<D> loadLine (D d, const Line& line)
+// The slot `offset` (below the line's size) past a line's index.
+template <class Line>
+HWY_INLINE int slotAt (const Line& line, int offset)
 {
-    if (line.index + 4 <= line.size)
-        return hn::LoadU (d, line.samples + line.index);
+    const int i = line.index + offset;
+    return i < line.size ? i : i - line.size;
+}
+
+// Four slots from `offset` past a line's index: straight from the line, or one
+// by one where they may wrap at its end.
+template <bool wraps, class D, class Line>
+HWY_INLINE hn::Vec<D> loadLine (D d, const Line& line, int offset)
+{
+    if constexpr (! wraps)
+        return hn::LoadU (d, line.samples + line.index + offset);
 
     HWY_ALIGN float slots[4];
-    for (int t = 0, i = line.index; t < 4; ++t, i = i + 1 < line.size ? i + 1 : 0)
-        slots[t] = line.samples[i];
+    for (int t = 0; t < 4; ++t)
+        slots[t] = line.samples[slotAt (line, offset + t)];
     return hn::Load (d, slots);
 }
 
-// Writes the next four slots of a line and moves its index past them.
-template <class D, class Line>
-HWY_INLINE void storeLine (D d, hn::Vec<D> v, Line& line)
+template <bool wraps, class D, class Line>
+HWY_INLINE void storeLine (D d, hn::Vec<D> v, Line& line, int offset)
 {
-    if (line.index + 4 <= line.size)
+    if constexpr (! wraps)
     {
-        hn::StoreU (v, d, line.samples + line.index);
+        hn::StoreU (v, d, line.samples + line.index + offset);
     }
     else
     {
         HWY_ALIGN float slots[4];
         hn::Store (v, d, slots);
-        for (int t = 0, i = line.index; t < 4; ++t, i = i + 1 < line.size ? i + 1 : 0)
-            line.samples[i] = slots[t];
+        for (int t = 0; t < 4; ++t)
+            line.samples[slotAt (line, offset + t)] = slots[t];
     }
-    line.index += 4;
-    if (line.index >= line.size)
-        line.index -= line.size;
 }
 } // namespace HWY_NAMESPACE
 } // namespace roomreverb
@@ -98,103 +107,148 @@ int RoomReverb::processChunksWith<roomreverb::HWY_NAMESPACE::Here> (float* left,
             return 0;
 
         using V = hn::Vec<decltype (d)>;
-        const bool stereo = right != nullptr;
-        const int sides = stereo ? 2 : 1;
         const auto half = hn::Set (d, 0.5f);
-        ChunkGains gains;
 
-        int done = 0;
-        for (; done + chunkLength <= numSamples; done += chunkLength)
-        {
-            nextGains (gains, stereo);
+        // `length` samples (a multiple of four, at most every used line's
+        // size) from sample `first`, every line moving on by the same count.
+        const auto span = [&] (auto stereoConstant, auto wrapsConstant, int first, int length) {
+            constexpr bool stereo = decltype (stereoConstant)::value;
+            constexpr int sides = stereo ? 2 : 1;
+            constexpr bool wraps = decltype (wrapsConstant)::value;
 
-            const auto inL = hn::LoadU (d, left + done);
-            HWY_ALIGN float input[chunkLength];
-            hn::Store (stereo ? hn::Mul (hn::Add (inL, hn::LoadU (d, right + done)), hn::Set (d, inputGain))
-                              : hn::Mul (inL, hn::Set (d, inputGain)),
-                       d, input);
-
-            // Each comb's next four outputs, one comb per vector, summed per side
-            // in the combs' order; then turned so that each vector holds four
-            // combs at one sample, for the damping recursion.
-            V out[2];
-            V combSamples[2][numCombs];
-            V combLast[2][numCombs / 4];
+            V combLast[2][numCombs / 4]; // each comb's damping state, four combs per vector
             for (int side = 0; side < sides; ++side)
             {
-                auto sum = hn::Zero (d);
-                for (int j = 0; j < numCombs; ++j)
+                for (int g = 0; g < numCombs / 4; ++g)
                 {
-                    combSamples[side][j] = loadLine (d, combs[(size_t) side][(size_t) j].line);
-                    sum = hn::Add (sum, combSamples[side][j]);
-                }
-                out[side] = sum;
-                for (int g = 0; g < numCombs; g += 4)
-                {
-                    auto* c = combSamples[side] + g;
-                    transpose (d, c[0], c[1], c[2], c[3]);
                     HWY_ALIGN float last[4];
                     for (int k = 0; k < 4; ++k)
-                        last[k] = combs[(size_t) side][(size_t) (g + k)].last;
-                    combLast[side][g / 4] = hn::Load (d, last);
+                        last[k] = combs[(size_t) side][(size_t) (4 * g + k)].last;
+                    combLast[side][g] = hn::Load (d, last);
                 }
             }
 
-            for (int t = 0; t < chunkLength; ++t)
+            ChunkGains gains;
+            for (int offset = 0; offset < length; offset += chunkLength)
             {
-                const auto damp = hn::Set (d, gains.damp[t]);
-                const auto undamped = hn::Set (d, 1.0f - gains.damp[t]);
-                const auto fb = hn::Set (d, gains.feedback[t]);
-                const auto in = hn::Set (d, input[t]);
+                float* const l = left + first + offset;
+                float* const r = stereo ? right + first + offset : nullptr;
+                nextGains (gains, stereo);
+
+                const auto inL = hn::LoadU (d, l);
+                HWY_ALIGN float input[chunkLength];
+                if constexpr (stereo)
+                    hn::Store (hn::Mul (hn::Add (inL, hn::LoadU (d, r)), hn::Set (d, inputGain)), d, input);
+                else
+                    hn::Store (hn::Mul (inL, hn::Set (d, inputGain)), d, input);
+
+                // Each comb's next four outputs, one comb per vector, summed per
+                // side in the combs' order; then turned so that each vector holds
+                // four combs at one sample, for the damping recursion.
+                V out[2];
+                V combSamples[2][numCombs];
                 for (int side = 0; side < sides; ++side)
                 {
-                    for (int g = 0; g < numCombs / 4; ++g)
+                    auto sum = hn::Zero (d);
+                    for (int j = 0; j < numCombs; ++j)
                     {
-                        auto& last = combLast[side][g];
-                        auto& sample = combSamples[side][4 * g + t];
-                        last = flushTiny (hn::Add (hn::Mul (sample, undamped), hn::Mul (last, damp)));
-                        sample = flushTiny (hn::Add (in, hn::Mul (last, fb)));
+                        combSamples[side][j] = loadLine<wraps> (d, combs[(size_t) side][(size_t) j].line, offset);
+                        sum = hn::Add (sum, combSamples[side][j]);
                     }
+                    out[side] = sum;
+                    for (int g = 0; g < numCombs; g += 4)
+                        transpose (d, combSamples[side][g], combSamples[side][g + 1], combSamples[side][g + 2], combSamples[side][g + 3]);
+                }
+
+                for (int t = 0; t < chunkLength; ++t)
+                {
+                    const auto damp = hn::Set (d, gains.damp[t]);
+                    const auto undamped = hn::Set (d, 1.0f - gains.damp[t]);
+                    const auto fb = hn::Set (d, gains.feedback[t]);
+                    const auto in = hn::Set (d, input[t]);
+                    for (int side = 0; side < sides; ++side)
+                    {
+                        for (int g = 0; g < numCombs / 4; ++g)
+                        {
+                            auto& last = combLast[side][g];
+                            auto& sample = combSamples[side][4 * g + t];
+                            last = flushTiny (hn::Add (hn::Mul (sample, undamped), hn::Mul (last, damp)));
+                            sample = flushTiny (hn::Add (in, hn::Mul (last, fb)));
+                        }
+                    }
+                }
+
+                for (int side = 0; side < sides; ++side)
+                {
+                    for (int g = 0; g < numCombs; g += 4)
+                    {
+                        auto* c = combSamples[side] + g;
+                        transpose (d, c[0], c[1], c[2], c[3]);
+                        for (int k = 0; k < 4; ++k)
+                            storeLine<wraps> (d, c[k], combs[(size_t) side][(size_t) (g + k)].line, offset);
+                    }
+
+                    for (auto& allPass : allPasses[(size_t) side])
+                    {
+                        const auto buffered = loadLine<wraps> (d, allPass.line, offset);
+                        storeLine<wraps> (d, flushTiny (hn::Add (out[side], hn::Mul (buffered, half))), allPass.line, offset);
+                        out[side] = hn::Sub (buffered, out[side]);
+                    }
+                }
+
+                const auto dry = hn::LoadU (d, gains.dry);
+                const auto wet1 = hn::LoadU (d, gains.wet1);
+                if constexpr (stereo)
+                {
+                    const auto wet2 = hn::LoadU (d, gains.wet2);
+                    const auto inR = hn::LoadU (d, r);
+                    hn::StoreU (hn::Add (hn::Add (hn::Mul (out[0], wet1), hn::Mul (out[1], wet2)), hn::Mul (inL, dry)), d, l);
+                    hn::StoreU (hn::Add (hn::Add (hn::Mul (out[1], wet1), hn::Mul (out[0], wet2)), hn::Mul (inR, dry)), d, r);
+                }
+                else
+                {
+                    hn::StoreU (hn::Add (hn::Mul (out[0], wet1), hn::Mul (inL, dry)), d, l);
                 }
             }
 
             for (int side = 0; side < sides; ++side)
             {
-                for (int g = 0; g < numCombs; g += 4)
+                for (int g = 0; g < numCombs / 4; ++g)
                 {
-                    auto* c = combSamples[side] + g;
-                    transpose (d, c[0], c[1], c[2], c[3]);
                     HWY_ALIGN float last[4];
-                    hn::Store (combLast[side][g / 4], d, last);
+                    hn::Store (combLast[side][g], d, last);
                     for (int k = 0; k < 4; ++k)
-                    {
-                        auto& comb = combs[(size_t) side][(size_t) (g + k)];
-                        comb.last = last[k];
-                        storeLine (d, c[k], comb.line);
-                    }
+                        combs[(size_t) side][(size_t) (4 * g + k)].last = last[k];
                 }
-
+                for (auto& comb : combs[(size_t) side])
+                    comb.line.index = slotAt (comb.line, length);
                 for (auto& allPass : allPasses[(size_t) side])
-                {
-                    const auto buffered = loadLine (d, allPass.line);
-                    storeLine (d, flushTiny (hn::Add (out[side], hn::Mul (buffered, half))), allPass.line);
-                    out[side] = hn::Sub (buffered, out[side]);
-                }
+                    allPass.line.index = slotAt (allPass.line, length);
+            }
+        };
+
+        const bool stereo = right != nullptr;
+        int done = 0;
+        while (numSamples - done >= chunkLength)
+        {
+            // Straight through as far as the first line's end, then one chunk
+            // that wraps.
+            int room = numSamples - done;
+            for (int side = 0; side < (stereo ? 2 : 1); ++side)
+            {
+                for (const auto& comb : combs[(size_t) side])
+                    room = std::min (room, comb.line.size - comb.line.index);
+                for (const auto& allPass : allPasses[(size_t) side])
+                    room = std::min (room, allPass.line.size - allPass.line.index);
             }
 
-            const auto dry = hn::LoadU (d, gains.dry);
-            const auto wet1 = hn::LoadU (d, gains.wet1);
+            const int length = room >= chunkLength ? room - room % chunkLength : chunkLength;
+            const bool wraps = room < chunkLength;
             if (stereo)
-            {
-                const auto wet2 = hn::LoadU (d, gains.wet2);
-                const auto inR = hn::LoadU (d, right + done);
-                hn::StoreU (hn::Add (hn::Add (hn::Mul (out[0], wet1), hn::Mul (out[1], wet2)), hn::Mul (inL, dry)), d, left + done);
-                hn::StoreU (hn::Add (hn::Add (hn::Mul (out[1], wet1), hn::Mul (out[0], wet2)), hn::Mul (inR, dry)), d, right + done);
-            }
+                wraps ? span (std::true_type {}, std::true_type {}, done, length) : span (std::true_type {}, std::false_type {}, done, length);
             else
-            {
-                hn::StoreU (hn::Add (hn::Mul (out[0], wet1), hn::Mul (inL, dry)), d, left + done);
-            }
+                wraps ? span (std::false_type {}, std::true_type {}, done, length) : span (std::false_type {}, std::false_type {}, done, length);
+            done += length;
         }
         return done;
     }
