@@ -280,6 +280,9 @@ bool render (const juce::String& uri,
     result.audio.clear();
     int nextEvent = 0;
     double lastReport = -1.0;
+    const bool timeBlocks = ! settings.timeWholeRun;
+    const auto runStart = juce::Time::getHighResolutionTicks();
+    const auto runCpuStart = MidiRenderer::threadCpuSeconds();
 
     for (int64_t start = 0; start < totalSamples; start += settings.blockSize)
     {
@@ -352,8 +355,8 @@ bool render (const juce::String& uri,
         }
 
         // The block, and the work it scheduled: both count as the plug-in's time.
-        const auto t0 = juce::Time::getHighResolutionTicks();
-        const auto cpu0 = MidiRenderer::threadCpuSeconds();
+        const auto t0 = timeBlocks ? juce::Time::getHighResolutionTicks() : 0;
+        const auto cpu0 = timeBlocks ? MidiRenderer::threadCpuSeconds() : 0.0;
         lilv_instance_run (instance, (uint32_t) numSamples);
         if (workerInterface != nullptr)
         {
@@ -367,8 +370,11 @@ bool render (const juce::String& uri,
             if (workerInterface->end_run != nullptr)
                 workerInterface->end_run (lilv_instance_get_handle (instance));
         }
-        result.cpuSeconds += MidiRenderer::cpuSecondsSince (cpu0);
-        result.processSeconds += juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - t0);
+        if (timeBlocks)
+        {
+            result.cpuSeconds += MidiRenderer::cpuSecondsSince (cpu0);
+            result.processSeconds += juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - t0);
+        }
 
         for (int c = 0; c < settings.channels; ++c)
             result.audio.copyFrom (c, (int) start, audioOut[(size_t) juce::jmin (c, (int) audioOut.size() - 1)].data(), numSamples);
@@ -376,6 +382,11 @@ bool render (const juce::String& uri,
         MidiRenderer::reportProgress (progress, start + numSamples, totalSamples, lastReport);
     }
 
+    if (! timeBlocks)
+    {
+        result.cpuSeconds = MidiRenderer::cpuSecondsSince (runCpuStart);
+        result.processSeconds = juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - runStart);
+    }
     lilv_instance_deactivate (instance);
     lilv_instance_free (instance);
     MidiRenderer::measureLevels (result);

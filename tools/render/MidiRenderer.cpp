@@ -132,6 +132,9 @@ Result render (juce::AudioPluginInstance& plugin,
     juce::MidiBuffer midi;
     int nextEvent = 0;
     double lastReport = -1.0;
+    const bool timeBlocks = ! settings.timeWholeRun;
+    const auto runStart = juce::Time::getHighResolutionTicks();
+    const auto runCpuStart = threadCpuSeconds();
 
     for (int64_t start = 0; start < totalSamples; start += settings.blockSize)
     {
@@ -155,11 +158,18 @@ Result render (juce::AudioPluginInstance& plugin,
         block.setSize (processChannels, numSamples, false, false, true);
         block.clear();
 
-        const auto t0 = juce::Time::getHighResolutionTicks();
-        const auto cpu0 = threadCpuSeconds();
-        plugin.processBlock (block, midi);
-        result.cpuSeconds += cpuSecondsSince (cpu0);
-        result.processSeconds += juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - t0);
+        if (timeBlocks)
+        {
+            const auto t0 = juce::Time::getHighResolutionTicks();
+            const auto cpu0 = threadCpuSeconds();
+            plugin.processBlock (block, midi);
+            result.cpuSeconds += cpuSecondsSince (cpu0);
+            result.processSeconds += juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - t0);
+        }
+        else
+        {
+            plugin.processBlock (block, midi);
+        }
 
         for (int c = 0; c < settings.channels; ++c)
             result.audio.copyFrom (c, (int) start, block, juce::jmin (c, processChannels - 1), 0, numSamples);
@@ -167,6 +177,11 @@ Result render (juce::AudioPluginInstance& plugin,
         MidiRenderer::reportProgress (progress, start + numSamples, totalSamples, lastReport);
     }
 
+    if (! timeBlocks)
+    {
+        result.cpuSeconds = cpuSecondsSince (runCpuStart);
+        result.processSeconds = juce::Time::highResolutionTicksToSeconds (juce::Time::getHighResolutionTicks() - runStart);
+    }
     measureLevels (result);
     return result;
 }
