@@ -75,10 +75,8 @@ void LeslieSimulator::reset()
 {
     crossoverLow1 = 0.0f;
     crossoverLow2 = 0.0f;
-    hornLineLeft.fill (0.0f);
-    hornLineRight.fill (0.0f);
-    drumLineLeft.fill (0.0f);
-    drumLineRight.fill (0.0f);
+    hornLine.fill (0.0f);
+    drumLine.fill (0.0f);
     writeIndex = 0;
     bodyLeft = 0.0f;
     bodyRight = 0.0f;
@@ -91,11 +89,11 @@ void LeslieSimulator::reset()
 void LeslieSimulator::advanceRotors (float hornTargetSpeed, float drumTargetSpeed, double sampleRate)
 {
     const double rate = usableSampleRate (sampleRate);
-    stepRotors (usableTarget (hornTargetSpeed), usableTarget (drumTargetSpeed), static_cast<float> (1.0 / rate),
-                static_cast<float> (rate));
+    rotors.step (usableTarget (hornTargetSpeed), usableTarget (drumTargetSpeed), static_cast<float> (1.0 / rate),
+                 static_cast<float> (rate));
 }
 
-void LeslieSimulator::stepRotors (float hornTarget, float drumTarget, float invRate, float sampleRateF) noexcept
+inline void LeslieSimulator::Rotors::step (float hornTarget, float drumTarget, float invRate, float sampleRateF) noexcept
 {
     // Time constants: horn 0.5 s up, 0.833 s down; drum 2 s up, 2.667 s down.
     const float hornRate = hornTarget > hornSpeed ? 0.6666667f : 0.4f;
@@ -127,7 +125,7 @@ float LeslieSimulator::AngleStep::of (float newSpeed, float newRate) noexcept
     return step;
 }
 
-bool LeslieSimulator::rotorsAtRest() const noexcept
+inline bool LeslieSimulator::Rotors::atRest() const noexcept
 {
     return ! (hornSpeed > restSpeed) && ! (drumSpeed > restSpeed);
 }
@@ -158,21 +156,15 @@ void LeslieSimulator::tapSines (RotorTrig& trig, float hornAt, float drumAt) noe
     trig.drumSine = std::sin (drumAt);
 }
 
-inline void LeslieSimulator::splitBands (float x, float w800) noexcept
+inline void LeslieSimulator::splitBands (float x, float w800, float& low1, float& low2, float& hornSlot, float& drumSlot) noexcept
 {
     const float dry = std::clamp (x, -maxInput, maxInput);
 
     // Band split: two one-pole low-passes at 800 Hz; the rest is the horn's band.
-    crossoverLow1 += (dry - crossoverLow1) * w800;
-    crossoverLow2 += (crossoverLow1 - crossoverLow2) * w800;
-    const float lowBand = crossoverLow2;
-    const float highBand = dry - crossoverLow2;
-
-    const auto wi = static_cast<size_t> (writeIndex);
-    hornLineLeft[wi] = highBand;
-    hornLineRight[wi] = highBand;
-    drumLineLeft[wi] = lowBand;
-    drumLineRight[wi] = lowBand;
+    low1 += (dry - low1) * w800;
+    low2 += (low1 - low2) * w800;
+    hornSlot = dry - low2;
+    drumSlot = low2;
 }
 
 LeslieSimulator::TapDelays LeslieSimulator::tapDelays (const RotorTrig& trig) noexcept
@@ -185,8 +177,7 @@ LeslieSimulator::TapDelays LeslieSimulator::tapDelays (const RotorTrig& trig) no
 inline void LeslieSimulator::mixTaps (float mainTap, float secondTap, float drumTap, const PassConstants& k, const RotorTrig& trig,
                                       float& sumLeft, float& sumRight) noexcept
 {
-    // Horn, main tap: the two sides half a turn apart. The left and right lines
-    // hold the same samples, so one read serves both sides.
+    // Horn, main tap: the two sides half a turn apart, from one reading of the line.
     const float aL = 0.45f * trig.horn + 0.55f;
     const float aR = 0.45f * trig.hornOpposite + 0.55f;
     const float tL = mainTap;
@@ -213,12 +204,13 @@ inline void LeslieSimulator::mixTaps (float mainTap, float secondTap, float drum
 inline void LeslieSimulator::rotorSums (float x, const PassConstants& k, const RotorTrig& trig, float& sumLeft,
                                         float& sumRight) noexcept
 {
-    splitBands (x, k.w800);
+    const auto wi = static_cast<size_t> (writeIndex);
+    splitBands (x, k.w800, crossoverLow1, crossoverLow2, hornLine[wi], drumLine[wi]);
     const auto d = tapDelays (trig);
     const float sr = k.sampleRate;
-    mixTaps (delaytaps::readOne (hornLineLeft.data(), lineLength, writeIndex, d.main, sr, maxDelaySamples),
-             delaytaps::readOne (hornLineLeft.data(), lineLength, writeIndex, d.second, sr, maxDelaySamples),
-             delaytaps::readOne (drumLineLeft.data(), lineLength, writeIndex, d.drum, sr, maxDelaySamples), k, trig, sumLeft, sumRight);
+    mixTaps (delaytaps::readOne (hornLine.data(), lineLength, writeIndex, d.main, sr, maxDelaySamples),
+             delaytaps::readOne (hornLine.data(), lineLength, writeIndex, d.second, sr, maxDelaySamples),
+             delaytaps::readOne (drumLine.data(), lineLength, writeIndex, d.drum, sr, maxDelaySamples), k, trig, sumLeft, sumRight);
 }
 
 void LeslieSimulator::processSample (float input, float speedNorm, double sampleRate, float& left, float& right)
@@ -226,7 +218,7 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
     // A NaN or infinity would stay in the lines and filters for good.
     const float x = std::isfinite (input) ? input : 0.0f;
 
-    if (rotorsAtRest())
+    if (rotors.atRest())
     {
         // Rotors at rest: a dry mono pass, the lines and filters left as they are.
         left = x;
@@ -236,6 +228,7 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
     }
 
     const auto k = passConstants (speedNorm, static_cast<float> (usableSampleRate (sampleRate)));
+    const float hornAngle = rotors.hornAngle, drumAngle = rotors.drumAngle; // radians
     RotorTrig trig { std::cos (hornAngle), std::cos (hornAngle + pi), std::cos (drumAngle), std::cos (drumAngle + pi), 0.0f, 0.0f, 0.0f };
     tapSines (trig, hornAngle, drumAngle);
     float sumL, sumR;
@@ -271,17 +264,48 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
     {
         const int count = std::min (maxPass, n - start);
 
-        // The rotors' motion does not depend on the sound: every angle first.
-        for (int i = 0; i < count; ++i)
+        // A rotor that turns and is driven toward a turning speed cannot come
+        // to rest within the pass: each step lands between its speed and its
+        // target. With the rotors turning throughout, the pass goes stage by
+        // stage: the band split writes every sample into the lines, then the
+        // taps are read many at a time, then the horn filters run. No tap
+        // reaches back as far as the pass reaches ahead, so each reads what it
+        // would sample by sample.
+        const bool turning = (rotors.hornSpeed > restSpeed && hornTarget > restSpeed) || (rotors.drumSpeed > restSpeed && drumTarget > restSpeed);
+        const bool staged = turning && static_cast<float> (count) + tapReach < static_cast<float> (lineLength);
+        const int firstWritten = writeIndex;
+
+        // The rotors' motion does not depend on the sound: every angle first,
+        // the motion and the band split in registers, their chains side by side.
         {
-            stepRotors (hornTarget, drumTarget, invRate, sr);
-            atRest[i] = rotorsAtRest();
-            angles[4 * i] = hornAngle;
-            angles[4 * i + 1] = hornAngle + pi;
-            angles[4 * i + 2] = drumAngle;
-            angles[4 * i + 3] = drumAngle + pi;
-            tapSines (trig[i], hornAngle, drumAngle);
+            Rotors r = rotors;
+            float low1 = crossoverLow1, low2 = crossoverLow2; // signal units
+            int w = writeIndex;                               // slot of the lines
+            for (int i = 0; i < count; ++i)
+            {
+                r.step (hornTarget, drumTarget, invRate, sr);
+                atRest[i] = r.atRest();
+                angles[4 * i] = r.hornAngle;
+                angles[4 * i + 1] = r.hornAngle + pi;
+                angles[4 * i + 2] = r.drumAngle;
+                angles[4 * i + 3] = r.drumAngle + pi;
+                if (staged)
+                {
+                    // A NaN or infinity would stay in the lines and filters for good.
+                    const float x = in[start + i];
+                    splitBands (std::isfinite (x) ? x : 0.0f, k.w800, low1, low2, hornLine[(size_t) w], drumLine[(size_t) w]);
+                    w = (w + 1) & (lineLength - 1);
+                }
+            }
+            rotors = r;
+            crossoverLow1 = low1;
+            crossoverLow2 = low2;
+            writeIndex = w;
         }
+
+        // The taps' sines, the library's, apart from the motion's chain.
+        for (int i = 0; i < count; ++i)
+            tapSines (trig[i], angles[4 * i], angles[4 * i + 2]);
         sinekernel::cosinesOfFloats (angles, cosines, 4 * count, mathMode);
         for (int i = 0; i < count; ++i)
         {
@@ -291,21 +315,8 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
             trig[i].drumOpposite = cosines[4 * i + 3];
         }
 
-        // With the rotors turning throughout, the pass goes stage by stage: the
-        // band split writes every sample into the lines, then the taps are read
-        // many at a time, then the horn filters run. No tap reaches back as far
-        // as the pass reaches ahead, so each reads what it would sample by sample.
-        const bool turning = std::none_of (atRest, atRest + count, [] (bool rest) { return rest; });
-        if (turning && static_cast<float> (count) + tapReach < static_cast<float> (lineLength))
+        if (staged)
         {
-            const int firstWritten = writeIndex;
-            for (int i = 0; i < count; ++i)
-            {
-                // A NaN or infinity would stay in the lines and filters for good.
-                splitBands (std::isfinite (in[start + i]) ? in[start + i] : 0.0f, k.w800);
-                writeIndex = (writeIndex + 1) & (lineLength - 1);
-            }
-
             alignas (64) float delays[3][maxPass]; // ms: main horn tap, second horn tap, drum tap
             alignas (64) float taps[3][maxPass];   // their readings
             for (int i = 0; i < count; ++i)
@@ -315,9 +326,9 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
                 delays[1][i] = d.second;
                 delays[2][i] = d.drum;
             }
-            delaytaps::read (hornLineLeft.data(), lineLength, firstWritten, delays[0], sr, maxDelaySamples, taps[0], count);
-            delaytaps::read (hornLineLeft.data(), lineLength, firstWritten, delays[1], sr, maxDelaySamples, taps[1], count);
-            delaytaps::read (drumLineLeft.data(), lineLength, firstWritten, delays[2], sr, maxDelaySamples, taps[2], count);
+            delaytaps::read (hornLine.data(), lineLength, firstWritten, delays[0], sr, maxDelaySamples, taps[0], count);
+            delaytaps::read (hornLine.data(), lineLength, firstWritten, delays[1], sr, maxDelaySamples, taps[1], count);
+            delaytaps::read (drumLine.data(), lineLength, firstWritten, delays[2], sr, maxDelaySamples, taps[2], count);
 
             for (int i = 0; i < count; ++i)
                 mixTaps (taps[0][i], taps[1][i], taps[2][i], k, trig[i], sums[2 * i], sums[2 * i + 1]);
@@ -350,13 +361,17 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
             tangents[i] = cabinetArgument (sums[i]);
         sinekernel::hyperbolicTangents (tangents, tangents, 2 * count, mathMode);
 
-        for (int i = 0; i < count; ++i)
-        {
-            if (atRest[i])
-                continue;
-
-            left[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i], tangents[2 * i]), bodyLeft, toneLeft, k.w3500);
-            right[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i + 1], tangents[2 * i + 1]), bodyRight, toneRight, k.w3500);
-        }
+        // Each side's filter states in registers (the outputs could otherwise
+        // alias them), one side after the other.
+        const auto cabinet = [&] (float* out, int side, float& bodyState, float& toneState) {
+            float body = bodyState, tone = toneState; // signal units
+            for (int i = 0; i < count; ++i)
+                if (! atRest[i])
+                    out[start + i] = cabinetFilters (cabinetSaturation (sums[2 * i + side], tangents[2 * i + side]), body, tone, k.w3500);
+            bodyState = body;
+            toneState = tone;
+        };
+        cabinet (left, 0, bodyLeft, toneLeft);
+        cabinet (right, 1, bodyRight, toneRight);
     }
 }

@@ -44,10 +44,10 @@ public:
     // turn the smallest difference there into an audible one.
     void setMathMode (MathMode mode) noexcept { mathMode = mode; }
 
-    float getHornSpeed() const noexcept { return hornSpeed; }
-    float getDrumSpeed() const noexcept { return drumSpeed; }
-    float getHornAngle() const noexcept { return hornAngle; }
-    float getDrumAngle() const noexcept { return drumAngle; }
+    float getHornSpeed() const noexcept { return rotors.hornSpeed; }
+    float getDrumSpeed() const noexcept { return rotors.drumSpeed; }
+    float getHornAngle() const noexcept { return rotors.hornAngle; }
+    float getDrumAngle() const noexcept { return rotors.drumAngle; }
 
     // Slot of the delay lines that the next processSample writes, 0 to lineLength - 1.
     int getWriteIndex() const noexcept { return writeIndex; }
@@ -71,12 +71,6 @@ private:
     // The tap sines of RotorTrig for the angles (radians).
     static void tapSines (RotorTrig& trig, float hornAt, float drumAt) noexcept;
 
-    bool rotorsAtRest() const noexcept;
-
-    // advanceRotors with the targets already made usable, and the rate's reciprocal
-    // (seconds) and the rate itself (Hz) as single-precision values.
-    void stepRotors (float hornTarget, float drumTarget, float invRate, float sampleRateF) noexcept;
-
     // One sample from the band split to the rotors' sum, before the cabinet:
     // writes the lines, reads the taps, returns the two sides in sumLeft/sumRight.
     // What stays the same over a pass of samples: the rate and the filters' coefficients.
@@ -93,9 +87,10 @@ private:
     void rotorSums (float x, const PassConstants& constants, const RotorTrig& trig, float& sumLeft, float& sumRight) noexcept;
 
     // rotorSums in three steps, for a pass that goes stage by stage: the band
-    // split into the lines at writeIndex; the taps' delays (ms) from the
-    // rotors' sines; the horn filters and the sums from the three taps' readings.
-    void splitBands (float x, float w800) noexcept;
+    // split of x through the crossover states low1 and low2 into one slot of
+    // each line; the taps' delays (ms) from the rotors' sines; the horn filters
+    // and the sums from the three taps' readings.
+    static void splitBands (float x, float w800, float& low1, float& low2, float& hornSlot, float& drumSlot) noexcept;
     struct TapDelays
     {
         float main;   // ms, horn main tap
@@ -109,11 +104,6 @@ private:
     // The cabinet's body resonance and tone filter of one side, after its saturation.
     static float cabinetFilters (float saturated, float& body, float& tone, float w3500) noexcept;
 
-    float hornAngle = 0.0f; // radians, 0 to 2 pi
-    float drumAngle = 0.0f; // radians, 0 to 2 pi
-    float hornSpeed = 0.0f; // revolutions per second
-    float drumSpeed = 0.0f; // revolutions per second
-
     // A rotor's angle step, speed x 2 pi / rate (radians per sample), worked out
     // again only when the speed or the rate has changed: a rotor at its target
     // speed keeps the same speed, to the bit, sample after sample.
@@ -125,19 +115,33 @@ private:
 
         float of (float newSpeed, float newRate) noexcept;
     };
-    AngleStep hornStep;
-    AngleStep drumStep;
+
+    // Both rotors' motion: a value of its own, so that a block can move it on
+    // in registers, sample after sample, and store it once.
+    struct Rotors
+    {
+        float hornAngle = 0.0f; // radians, 0 to 2 pi
+        float drumAngle = 0.0f; // radians, 0 to 2 pi
+        float hornSpeed = 0.0f; // revolutions per second
+        float drumSpeed = 0.0f; // revolutions per second
+        AngleStep hornStep;
+        AngleStep drumStep;
+
+        // One sample on, the targets (Hz) already made usable, with the rate's
+        // reciprocal (seconds) and the rate itself (Hz) as single-precision values.
+        void step (float hornTarget, float drumTarget, float invRate, float sampleRateF) noexcept;
+        bool atRest() const noexcept;
+    };
+    Rotors rotors;
 
     float crossoverLow1 = 0.0f; // first 800 Hz one-pole low-pass state, signal units
     float crossoverLow2 = 0.0f; // second 800 Hz one-pole low-pass state (the low band), signal units
 
-    // The left and right line of a rotor are always written together, so they
-    // hold the same samples; the sides differ only in their modulation phase.
-    Line hornLineLeft {};  // high band, one slot per sample
-    Line hornLineRight {}; // high band, one slot per sample
-    Line drumLineLeft {};  // low band, one slot per sample
-    Line drumLineRight {}; // low band, one slot per sample
-    int writeIndex = 0;    // slot written this sample, shared by all four lines, 0 to 4095
+    // One line per rotor: the two sides read the same samples and differ only
+    // in their modulation phase.
+    Line hornLine {}; // high band, one slot per sample
+    Line drumLine {}; // low band, one slot per sample
+    int writeIndex = 0;    // slot written this sample, shared by both lines, 0 to 4095
 
     float bodyLeft = 0.0f;  // cabinet body resonance state, signal units
     float bodyRight = 0.0f; // cabinet body resonance state, signal units
