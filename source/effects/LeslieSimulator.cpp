@@ -149,11 +149,11 @@ LeslieSimulator::PassConstants LeslieSimulator::passConstants (float speedNorm, 
     return k;
 }
 
-void LeslieSimulator::tapSines (RotorTrig& trig, float hornAt, float drumAt) noexcept
+void LeslieSimulator::tapArguments (float hornAt, float drumAt, float* arguments) noexcept
 {
-    trig.hornSine = std::sin (hornAt);
-    trig.hornLaterSine = std::sin (hornAt + 2.094f);
-    trig.drumSine = std::sin (drumAt);
+    arguments[0] = hornAt;
+    arguments[1] = hornAt + 2.094f;
+    arguments[2] = drumAt;
 }
 
 inline void LeslieSimulator::splitBands (float x, float w800, float& low1, float& low2, float& hornSlot, float& drumSlot) noexcept
@@ -229,8 +229,11 @@ void LeslieSimulator::processSample (float input, float speedNorm, double sample
 
     const auto k = passConstants (speedNorm, static_cast<float> (usableSampleRate (sampleRate)));
     const float hornAngle = rotors.hornAngle, drumAngle = rotors.drumAngle; // radians
-    RotorTrig trig { std::cos (hornAngle), std::cos (hornAngle + pi), std::cos (drumAngle), std::cos (drumAngle + pi), 0.0f, 0.0f, 0.0f };
-    tapSines (trig, hornAngle, drumAngle);
+    float arguments[3], sines[3]; // radians; their sines
+    tapArguments (hornAngle, drumAngle, arguments);
+    sinekernel::librarySines (arguments, sines, 3, mathMode);
+    const RotorTrig trig { std::cos (hornAngle), std::cos (hornAngle + pi), std::cos (drumAngle), std::cos (drumAngle + pi),
+                           sines[0], sines[1], sines[2] };
     float sumL, sumR;
     rotorSums (x, k, trig, sumL, sumR);
 
@@ -246,6 +249,8 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
     constexpr int maxPass = 256;              // samples per pass of the scratch arrays
     alignas (64) float angles[4 * maxPass];   // radians, per sample: horn, horn + pi, drum, drum + pi
     alignas (64) float cosines[4 * maxPass];  // their cosines
+    alignas (64) float tapAngles[3 * maxPass]; // radians, per sample: the two horn taps' angles and the drum tap's
+    alignas (64) float tapSines[3 * maxPass];  // their sines
     RotorTrig trig[maxPass];                  // per sample, the cosines and the taps' sines
     alignas (64) float sums[2 * maxPass];     // per sample the left and right rotor sums
     alignas (64) float tangents[2 * maxPass]; // the cabinet's tangents: arguments first, in place
@@ -303,17 +308,14 @@ void LeslieSimulator::processBlock (const float* in, float* left, float* right, 
             writeIndex = w;
         }
 
-        // The taps' sines, the library's, apart from the motion's chain.
+        // The levels' cosines and the taps' sines, many at a time.
         for (int i = 0; i < count; ++i)
-            tapSines (trig[i], angles[4 * i], angles[4 * i + 2]);
+            tapArguments (angles[4 * i], angles[4 * i + 2], tapAngles + 3 * i);
+        sinekernel::librarySines (tapAngles, tapSines, 3 * count, mathMode);
         sinekernel::cosinesOfFloats (angles, cosines, 4 * count, mathMode);
         for (int i = 0; i < count; ++i)
-        {
-            trig[i].horn = cosines[4 * i];
-            trig[i].hornOpposite = cosines[4 * i + 1];
-            trig[i].drum = cosines[4 * i + 2];
-            trig[i].drumOpposite = cosines[4 * i + 3];
-        }
+            trig[i] = { cosines[4 * i], cosines[4 * i + 1], cosines[4 * i + 2], cosines[4 * i + 3],
+                        tapSines[3 * i], tapSines[3 * i + 1], tapSines[3 * i + 2] };
 
         if (staged)
         {

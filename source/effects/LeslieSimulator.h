@@ -39,9 +39,10 @@ public:
     // The arithmetic of the cabinet's saturation and, in processBlock, of the
     // rotors' level cosines: the engine's own kernels (the default) or the C
     // library's, for comparing the two. processSample takes the library's
-    // cosines in both. The sines that place the taps stay the library's in
-    // both: the taps' positions are rounded to single precision, which would
-    // turn the smallest difference there into an audible one.
+    // cosines in both. The sines that place the taps have the library's bits
+    // in both (the fast mode takes its steps many at a time): the taps'
+    // positions are rounded to single precision, which would turn the
+    // smallest difference there into an audible one.
     void setMathMode (MathMode mode) noexcept { mathMode = mode; }
 
     float getHornSpeed() const noexcept { return rotors.hornSpeed; }
@@ -68,8 +69,8 @@ private:
         float drumSine;     // sin (drum angle)
     };
 
-    // The tap sines of RotorTrig for the angles (radians).
-    static void tapSines (RotorTrig& trig, float hornAt, float drumAt) noexcept;
+    // The three angles (radians) whose sines place the taps, from the rotors' angles.
+    static void tapArguments (float hornAt, float drumAt, float* arguments) noexcept;
 
     // One sample from the band split to the rotors' sum, before the cabinet:
     // writes the lines, reads the taps, returns the two sides in sumLeft/sumRight.

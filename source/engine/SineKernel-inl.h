@@ -282,6 +282,69 @@ HWY_INLINE void forEachVector (D d, const In* in, Out* out, int n, const Work& w
         work (one, in + i, out + i);
 }
 
+namespace detail
+{
+// The steps and constants of the C library's single-precision sine below
+// 120 (the algorithm of glibc and of the MinGW runtime): the quadrant from
+// x 2^24 / (pi/2), truncated; the rest by one fused multiply-add with pi/2 as
+// a double; then short polynomials for the sine or the cosine of the rest.
+constexpr double libraryQuadrantScale = 0x1.45f306dc9c883p+23; // 2^24 x 2 / pi
+constexpr double libraryHalfPi = 0x1.921fb54442d18p0;          // pi / 2
+constexpr double libraryCosine[5] = { 0x1p0, -0x1.ffffffd0c621cp-2, 0x1.55553e1068f19p-5, -0x1.6c087e89a359dp-10,
+                                      0x1.99343027bf8c3p-16 };
+constexpr double librarySine[3] = { -0x1.555545995a603p-3, 0x1.1107605230bc4p-7, -0x1.994eb3774cf24p-13 };
+} // namespace detail
+
+// sin y of single-precision arguments y (given as doubles), |y| < 120, by the
+// C library's own steps in the same order, before the rounding to single
+// precision: the same bits once rounded wherever the library fuses its
+// multiply-adds as this target does. Below 0.75 the quadrant comes out 0 and
+// the rest is y itself, the library's direct path.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V LibrarySine (D d, V x)
+{
+    using namespace detail;
+    const hn::RebindToSigned<D> di;
+    const auto r = hn::Mul (x, hn::Set (d, libraryQuadrantScale));
+    // (int32) r + 2^23, shifted right by 24: exact in double precision.
+    const V n = hn::Floor (hn::Mul (hn::Add (hn::Trunc (r), hn::Set (d, 0x1p23)), hn::Set (d, 0x1p-24)));
+    const V rest = hn::NegMulAdd (n, hn::Set (d, libraryHalfPi), x);
+    const auto quadrant = hn::ConvertTo (di, n);
+    const auto bitSet = [&] (int value, int bit) {
+        return hn::RebindMask (d, hn::Ne (hn::And (hn::Add (quadrant, hn::Set (di, value)), hn::Set (di, bit)), hn::Zero (di)));
+    };
+
+    const V r2 = hn::Mul (rest, rest);
+    // Quadrants 1 and 2 take the sine of -rest; the cosine is even.
+    const V signedRest = hn::IfThenElse (bitSet (1, 2), hn::Neg (rest), rest);
+    const V r3 = hn::Mul (signedRest, r2);
+    const V sineTail = hn::MulAdd (r2, hn::Set (d, librarySine[2]), hn::Set (d, librarySine[1]));
+    const V r7 = hn::Mul (r3, r2);
+    const V sine = hn::MulAdd (r7, sineTail, hn::MulAdd (r3, hn::Set (d, librarySine[0]), signedRest));
+
+    const V r4 = hn::Mul (r2, r2);
+    const V cosineTail = hn::MulAdd (r2, hn::Set (d, libraryCosine[4]), hn::Set (d, libraryCosine[3]));
+    const V cosineHead = hn::MulAdd (r2, hn::Set (d, libraryCosine[1]), hn::Set (d, libraryCosine[0]));
+    const V r6 = hn::Mul (r4, r2);
+    const V cosine = hn::MulAdd (r6, cosineTail, hn::MulAdd (r4, hn::Set (d, libraryCosine[2]), cosineHead));
+    // Quadrants 2 and 3 negate the cosine's coefficients, which negates it exactly.
+    const V signedCosine = hn::IfThenElse (bitSet (0, 2), hn::Neg (cosine), cosine);
+
+    return hn::IfThenElse (bitSet (0, 1), signedCosine, sine);
+}
+
+// out[i] = sinf (x[i]) as the C library works it out, for |x[i]| < 120.
+HWY_INLINE void LibrarySinesOfFloats (const float* x, float* out, int n)
+{
+    forEachVector (hn::ScalableTag<double> {}, x, out, n, [] (auto d, const float* in, float* o) {
+        const hn::Rebind<float, decltype (d)> df;
+        const auto y = hn::LoadU (df, in);
+        const auto sine = hn::DemoteTo (df, LibrarySine (d, hn::PromoteTo (d, y)));
+        // Below 2^-12 the library returns the argument itself.
+        hn::StoreU (hn::IfThenElse (hn::Lt (hn::Abs (y), hn::Set (df, 0x1p-12f)), y, sine), df, o);
+    });
+}
+
 // out[i] = float(sin(x[i])) for |x[i]| <= maxArgument.
 HWY_INLINE void SinesToFloat (const double* x, float* out, int n)
 {

@@ -18,6 +18,7 @@ void sinesToFloatHere (const double* x, float* out, int n) { SinesToFloat (x, ou
 void sinesOfFloatsHere (const float* x, float* out, int n) { SinesOfFloats<false> (x, out, n); }
 void cosinesOfFloatsHere (const float* x, float* out, int n) { SinesOfFloats<true> (x, out, n); }
 void tangentsHere (const float* x, float* out, int n) { TangentsOfFloats (x, out, n); }
+void librarySinesHere (const float* x, float* out, int n) { LibrarySinesOfFloats (x, out, n); }
 } // namespace HWY_NAMESPACE
 } // namespace sinekernel
 HWY_AFTER_NAMESPACE();
@@ -29,6 +30,7 @@ HWY_EXPORT (sinesToFloatHere);
 HWY_EXPORT (sinesOfFloatsHere);
 HWY_EXPORT (cosinesOfFloatsHere);
 HWY_EXPORT (tangentsHere);
+HWY_EXPORT (librarySinesHere);
 
 namespace hn = hwy::HWY_NAMESPACE; // the instruction set the whole program is compiled for
 
@@ -56,13 +58,13 @@ void sinesToFloat (const double* x, float* out, int n, MathMode mode) noexcept
     HWY_DYNAMIC_DISPATCH (sinesToFloatHere) (x, out, n);
 }
 
-// Whether any argument lies beyond the kernel's range (or is NaN): one pass
+// Whether any argument lies beyond a kernel's range (or is NaN): one pass
 // without branches, which vectorises, before any value is looked at again.
-static bool anyBeyondKernel (const float* x, int n) noexcept
+static bool anyBeyondKernel (const float* x, int n, float limit = static_cast<float> (maxArgument)) noexcept
 {
     int beyond = 0;
     for (int i = 0; i < n; ++i)
-        beyond |= ! (std::abs (x[i]) <= static_cast<float> (maxArgument));
+        beyond |= ! (std::abs (x[i]) <= limit);
     return beyond != 0;
 }
 
@@ -100,6 +102,25 @@ void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
         for (int i = 0; i < n; ++i)
             if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
                 out[i] = std::cos (x[i]);
+}
+
+void librarySines (const float* x, float* out, int n, MathMode mode) noexcept
+{
+    if (mode == MathMode::reference)
+    {
+        for (int i = 0; i < n; ++i)
+            out[i] = std::sin (x[i]);
+        return;
+    }
+
+    HWY_DYNAMIC_DISPATCH (librarySinesHere) (x, out, n);
+
+    // From 120 on (and for NaN) the library itself, with its exact reduction.
+    constexpr float limit = 0x1.dffffep6f; // the float below 120
+    if (anyBeyondKernel (x, n, limit))
+        for (int i = 0; i < n; ++i)
+            if (! (std::abs (x[i]) <= limit))
+                out[i] = std::sin (x[i]);
 }
 
 void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexcept

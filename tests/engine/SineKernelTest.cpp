@@ -40,6 +40,9 @@ HWY_AFTER_NAMESPACE();
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -192,6 +195,51 @@ TEST (SineKernel, BatchesRoundLikeTheLibraryOnEveryInstructionSetAndReferenceMod
                 EXPECT_EQ (rf[i], std::sin (xf[i])) << xf[i];
                 EXPECT_NEAR (sf[i], std::sin (xf[i]), 1.0e-7) << xf[i];
             }
+        });
+    }
+}
+
+// The rotary speaker places its taps with these sines and rounds the result
+// again, so they must keep the library's bits across its angles (0 to 8.4
+// rad; this sweep takes every 61st float of either sign from 2^-12, below
+// which the library returns the argument, to 8.5, on every instruction set),
+// and beyond the vector path's reach (120 and up, infinities and NaN) hand
+// over to the library itself.
+TEST (SineKernel, LibrarySinesHaveTheLibrarysBits)
+{
+    std::vector<float> x;
+    const auto bitsOf = [] (float v) {
+        std::uint32_t bits;
+        std::memcpy (&bits, &v, sizeof bits);
+        return bits;
+    };
+    for (std::uint32_t bits = bitsOf (0x1p-12f); bits < bitsOf (8.5f); bits += 61)
+    {
+        float v;
+        std::memcpy (&v, &bits, sizeof v);
+        x.push_back (v);
+        x.push_back (-v);
+    }
+    for (float v : { 0.0f, -0.0f, 1.0e-30f, 0x1p-12f, std::nextafter (0x1p-12f, 0.0f), 0.75f, std::nextafter (0.75f, 0.0f), 119.99999f,
+                     120.0f, -120.0f, 1.0e10f, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                     std::numeric_limits<float>::quiet_NaN() })
+        x.push_back (v);
+
+    for (const auto target : instructionsets::available())
+    {
+        instructionsets::with (target, [&] {
+            std::vector<float> out (x.size());
+            sinekernel::librarySines (x.data(), out.data(), (int) x.size(), MathMode::fast);
+            int differing = 0;
+            for (size_t i = 0; i < x.size(); ++i)
+            {
+                const float expected = std::sin (x[i]);
+                const bool same = std::isnan (expected) ? std::isnan (out[i]) : std::memcmp (&expected, &out[i], sizeof (float)) == 0;
+                if (! same && ++differing <= 5)
+                    ADD_FAILURE() << instructionsets::nameOf (target) << ": sin " << std::hexfloat << x[i] << " = " << expected << ", not "
+                                  << out[i];
+            }
+            EXPECT_EQ (differing, 0) << instructionsets::nameOf (target) << ", of " << x.size();
         });
     }
 }
