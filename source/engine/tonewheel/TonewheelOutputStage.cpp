@@ -9,10 +9,7 @@ void TonewheelOutputStage::prepare (double sampleRate) noexcept
     const float interval = static_cast<float> (1.0 / sampleRate);
     lowPassCoefficient = std::min (0.99f, interval * 3500.0f * voicedTwoPi);
     highPassCoefficient = std::min (0.99f, interval * 80.0f * voicedTwoPi);
-    follower = 0.0f;
-    lowPass1 = 0.0f;
-    lowPass2 = 0.0f;
-    highPassState = 0.0f;
+    filterStates = {};
 }
 
 float TonewheelOutputStage::process (float input, MathMode mode) noexcept
@@ -20,7 +17,7 @@ float TonewheelOutputStage::process (float input, MathMode mode) noexcept
     const float x = drive (input);
     const float clipTangent = sinekernel::hyperbolicTangent (clipArgument (x), mode);
     const float brightTangent = sinekernel::hyperbolicTangent (brightArgument (x), mode);
-    return filters (softClip (x, clipTangent, brightTangent));
+    return filters (softClip (x, clipTangent, brightTangent), filterStates);
 }
 
 void TonewheelOutputStage::processBlock (float* samples, int n, MathMode mode) noexcept
@@ -43,19 +40,22 @@ void TonewheelOutputStage::processBlock (float* samples, int n, MathMode mode) n
         sinekernel::hyperbolicTangents (clipTangent, clipTangent, count, mode);
         sinekernel::hyperbolicTangents (brightTangent, brightTangent, count, mode);
 
+        // The states in registers: the samples could otherwise alias them.
+        auto states = filterStates;
         for (int i = 0; i < count; ++i)
-            samples[start + i] = filters (softClip (x[i], clipTangent[i], brightTangent[i]));
+            samples[start + i] = filters (softClip (x[i], clipTangent[i], brightTangent[i]), states);
+        filterStates = states;
     }
 }
 
-float TonewheelOutputStage::filters (float y) noexcept
+float TonewheelOutputStage::filters (float y, FilterStates& s) const noexcept
 {
-    follower = follower + 0.999f * (y - follower);
-    const float u = (y - follower * 0.02f) * 0.55f;
+    s.follower = s.follower + 0.999f * (y - s.follower);
+    const float u = (y - s.follower * 0.02f) * 0.55f;
 
-    lowPass1 += lowPassCoefficient * (u - lowPass1);
-    lowPass2 += lowPassCoefficient * (lowPass1 - lowPass2);
-    highPassState += highPassCoefficient * (lowPass2 - highPassState);
+    s.lowPass1 += lowPassCoefficient * (u - s.lowPass1);
+    s.lowPass2 += lowPassCoefficient * (s.lowPass1 - s.lowPass2);
+    s.highPassState += highPassCoefficient * (s.lowPass2 - s.highPassState);
 
-    return lowPass2 - highPassState;
+    return s.lowPass2 - s.highPassState;
 }

@@ -28,12 +28,18 @@ private:
         const float m = x > 0.0f ? clipTangent : clipTangent * 1.05f;
         return brightTangent * 0.04f + m;
     }
-    float filters (float clipped) noexcept;
+
+    // The filters' states, a value a block keeps in registers.
+    struct FilterStates
+    {
+        float follower = 0.0f;      // level follower, signal units
+        float lowPass1 = 0.0f;      // first low-pass section's state
+        float lowPass2 = 0.0f;      // second low-pass section's state
+        float highPassState = 0.0f; // low-passed copy the high-pass removes
+    };
+    float filters (float clipped, FilterStates& states) const noexcept;
 
     float lowPassCoefficient = 0.0f;  // one-pole coefficient of each low-pass section, 0 to 0.99
     float highPassCoefficient = 0.0f; // one-pole coefficient of the high-pass, 0 to 0.99
-    float follower = 0.0f;            // level follower, signal units
-    float lowPass1 = 0.0f;            // first low-pass section's state
-    float lowPass2 = 0.0f;            // second low-pass section's state
-    float highPassState = 0.0f;       // low-passed copy the high-pass removes
+    FilterStates filterStates;
 };
