@@ -339,7 +339,10 @@ HWY_INLINE void LibrarySinesOfFloats (const float* x, float* out, int n)
     forEachVector (hn::ScalableTag<double> {}, x, out, n, [] (auto d, const float* in, float* o) {
         const hn::Rebind<float, decltype (d)> df;
         const auto y = hn::LoadU (df, in);
-        const auto sine = hn::DemoteTo (df, LibrarySine (d, hn::PromoteTo (d, y)));
+        // Lanes from 120 on, infinities and NaN (which the caller hands to the
+        // library) take 0 here, so that no quadrant falls outside the integers.
+        const auto wide = hn::PromoteTo (d, y);
+        const auto sine = hn::DemoteTo (df, LibrarySine (d, hn::IfThenElseZero (hn::Lt (hn::Abs (wide), hn::Set (d, 120.0)), wide)));
         // Below 2^-12 the library returns the argument itself.
         hn::StoreU (hn::IfThenElse (hn::Lt (hn::Abs (y), hn::Set (df, 0x1p-12f)), y, sine), df, o);
     });
