@@ -58,69 +58,53 @@ void sinesToFloat (const double* x, float* out, int n, MathMode mode) noexcept
     HWY_DYNAMIC_DISPATCH (sinesToFloatHere) (x, out, n);
 }
 
-// Whether any argument lies beyond a kernel's range (or is NaN): one pass
-// without branches, which vectorises, before any value is looked at again.
-static bool anyBeyondKernel (const float* x, int n, float limit = static_cast<float> (maxArgument)) noexcept
-{
-    int beyond = 0;
-    for (int i = 0; i < n; ++i)
-        beyond |= ! (std::abs (x[i]) <= limit);
-    return beyond != 0;
-}
-
-void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
+// out[i] = f (x[i]) of single-precision values: in reference mode the C
+// library's f, value by value; otherwise the vector kernel, with the arguments
+// beyond its reach (above limit in magnitude, or NaN) handed to the library.
+// Whether any lies beyond is one pass without branches, which vectorises,
+// before any value is looked at again.
+template <class Library>
+static void floatsThrough (const float* x, float* out, int n, MathMode mode, float limit, Library library,
+                           void (*kernel) (const float*, float*, int)) noexcept
 {
     if (mode == MathMode::reference)
     {
         for (int i = 0; i < n; ++i)
-            out[i] = std::sin (x[i]);
+            out[i] = library (x[i]);
         return;
     }
 
-    HWY_DYNAMIC_DISPATCH (sinesOfFloatsHere) (x, out, n);
+    kernel (x, out, n);
 
-    // Arguments beyond the kernel's range (a modulation clock left running for
-    // days at a very low sample rate) go to the library.
-    if (anyBeyondKernel (x, n))
+    int beyond = 0;
+    for (int i = 0; i < n; ++i)
+        beyond |= ! (std::abs (x[i]) <= limit);
+    if (beyond != 0)
         for (int i = 0; i < n; ++i)
-            if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
-                out[i] = std::sin (x[i]);
+            if (! (std::abs (x[i]) <= limit))
+                out[i] = library (x[i]);
+}
+
+// The engines' kernels reach maxArgument (a modulation clock left running for
+// days at a very low sample rate goes beyond); the library's own steps reach
+// the float below 120, beyond which the library reduces the argument exactly.
+constexpr float kernelLimit = static_cast<float> (maxArgument);
+constexpr float libraryStepsLimit = 0x1.dffffep6f;
+const auto librarySine = [] (float v) { return std::sin (v); };
+
+void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
+{
+    floatsThrough (x, out, n, mode, kernelLimit, librarySine, HWY_DYNAMIC_DISPATCH (sinesOfFloatsHere));
 }
 
 void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept
 {
-    if (mode == MathMode::reference)
-    {
-        for (int i = 0; i < n; ++i)
-            out[i] = std::cos (x[i]);
-        return;
-    }
-
-    HWY_DYNAMIC_DISPATCH (cosinesOfFloatsHere) (x, out, n);
-
-    if (anyBeyondKernel (x, n))
-        for (int i = 0; i < n; ++i)
-            if (! (std::abs (x[i]) <= static_cast<float> (maxArgument)))
-                out[i] = std::cos (x[i]);
+    floatsThrough (x, out, n, mode, kernelLimit, [] (float v) { return std::cos (v); }, HWY_DYNAMIC_DISPATCH (cosinesOfFloatsHere));
 }
 
 void librarySines (const float* x, float* out, int n, MathMode mode) noexcept
 {
-    if (mode == MathMode::reference)
-    {
-        for (int i = 0; i < n; ++i)
-            out[i] = std::sin (x[i]);
-        return;
-    }
-
-    HWY_DYNAMIC_DISPATCH (librarySinesHere) (x, out, n);
-
-    // From 120 on (and for NaN) the library itself, with its exact reduction.
-    constexpr float limit = 0x1.dffffep6f; // the float below 120
-    if (anyBeyondKernel (x, n, limit))
-        for (int i = 0; i < n; ++i)
-            if (! (std::abs (x[i]) <= limit))
-                out[i] = std::sin (x[i]);
+    floatsThrough (x, out, n, mode, libraryStepsLimit, librarySine, HWY_DYNAMIC_DISPATCH (librarySinesHere));
 }
 
 void hyperbolicTangents (const float* x, float* out, int n, MathMode mode) noexcept
