@@ -140,9 +140,9 @@ private:
 
     // One line per rotor: the two sides read the same samples and differ only
     // in their modulation phase.
-    Line hornLine {}; // high band, one slot per sample
-    Line drumLine {}; // low band, one slot per sample
-    int writeIndex = 0;    // slot written this sample, shared by both lines, 0 to 4095
+    Line hornLine {};   // high band, one slot per sample
+    Line drumLine {};   // low band, one slot per sample
+    int writeIndex = 0; // slot written this sample, shared by both lines, 0 to 4095
 
     float bodyLeft = 0.0f;  // cabinet body resonance state, signal units
     float bodyRight = 0.0f; // cabinet body resonance state, signal units

@@ -285,7 +285,7 @@ HWY_INLINE void forEachVector (D d, const In* in, Out* out, int n, const Work& w
 namespace detail
 {
 // The steps and constants of the C library's single-precision sine below
-// 120 (the algorithm of glibc and of the MinGW runtime): the quadrant from
+// 120 (glibc's algorithm, which the Windows build links too): the quadrant from
 // x 2^24 / (pi/2), truncated; the rest by one fused multiply-add with pi/2 as
 // a double; then short polynomials for the sine or the cosine of the rest.
 constexpr double libraryQuadrantScale = 0x1.45f306dc9c883p+23; // 2^24 x 2 / pi

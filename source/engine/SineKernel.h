@@ -80,11 +80,10 @@ void sinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept;
 void cosinesOfFloats (const float* x, float* out, int n, MathMode mode) noexcept;
 
 // out[i] = sinf (x[i]) for n values with the C library's bits, many lanes at
-// a time: its algorithm, step by step (that of glibc and of the MinGW
-// runtime, which take the same steps below 120), and the library itself from
-// 120 on. For callers that round a sine's argument-dependent result again
-// (a delay in samples), where a difference of one unit would show. In
-// reference mode the library for every value.
+// a time: glibc's algorithm (which the Windows build links too), step by step
+// below 120, and the library itself from 120 on. For callers that round a
+// result again (a delay in samples), where a difference of one unit would
+// show. In reference mode the library for every value.
 void librarySines (const float* x, float* out, int n, MathMode mode) noexcept;
 
 // out[i] = float(tanh(x[i])) for n values, many lanes at a time: the kernel of
